@@ -1,0 +1,44 @@
+// The one error type of the server.
+//
+// Every failure that the server raises on purpose is an orvala::Error: a
+// message, the help context that travels with it to the client, and, for a
+// failed remote call, that call's status code. Handlers that absorb "any
+// error" catch Error; handlers that absorb "everything" catch (...).
+//
+// An Error is an immutable value: const methods may be called from several
+// threads without synchronization.
+#pragma once
+
+#include <cstdint>
+#include <stdexcept>
+#include <string>
+
+namespace orvala {
+
+class Error : public std::runtime_error {
+ public:
+  explicit Error(const std::string& message, int32_t help_context = 0)
+      : std::runtime_error(message), help_context_(help_context) {}
+
+  // An error raised by a failed remote call keeps that call's status so that
+  // the frame can hand it on instead of E_UNEXPECTED.
+  static Error FromStatus(int32_t status, const std::string& message) {
+    Error error(message);
+    error.status_ = status;
+    return error;
+  }
+
+  const char* message() const noexcept { return what(); }
+  int32_t help_context() const noexcept { return help_context_; }
+  int32_t status() const noexcept { return status_; }  // 0 when none
+
+ private:
+  int32_t help_context_ = 0;
+  int32_t status_ = 0;
+};
+
+// Replaces the first "%s" in a message pattern, as the server's fixed
+// messages ("Provider not exported: %s") are written with one placeholder.
+std::string Format(const std::string& pattern, const std::string& argument);
+
+}  // namespace orvala

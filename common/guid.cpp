@@ -1,0 +1,48 @@
+#include "common/guid.h"
+
+#include <cstdio>
+
+namespace orvala {
+
+std::string Guid::ToString() const {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", data1,
+                data2, data3, data4[0], data4[1], data4[2], data4[3], data4[4], data4[5], data4[6],
+                data4[7]);
+  return buffer;
+}
+
+std::optional<Guid> Guid::Parse(std::string_view text) {
+  if (text.size() == 38 && text.front() == '{' && text.back() == '}') {
+    text = text.substr(1, 36);
+  }
+  if (text.size() != 36) return std::nullopt;
+  uint8_t bytes[16];
+  size_t count = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (i == 8 || i == 13 || i == 18 || i == 23) {
+      if (text[i] != '-') return std::nullopt;
+      continue;
+    }
+    auto nibble = [](char c) -> int {
+      if (c >= '0' && c <= '9') return c - '0';
+      if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+      if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+      return -1;
+    };
+    const int high = nibble(text[i]);
+    const int low = i + 1 < text.size() ? nibble(text[i + 1]) : -1;
+    if (high < 0 || low < 0) return std::nullopt;
+    bytes[count++] = static_cast<uint8_t>(high * 16 + low);
+    ++i;
+  }
+  Guid g;
+  g.data1 = static_cast<uint32_t>(bytes[0]) << 24 | static_cast<uint32_t>(bytes[1]) << 16 |
+            static_cast<uint32_t>(bytes[2]) << 8 | bytes[3];
+  g.data2 = static_cast<uint16_t>(bytes[4] << 8 | bytes[5]);
+  g.data3 = static_cast<uint16_t>(bytes[6] << 8 | bytes[7]);
+  for (size_t i = 0; i < 8; ++i) g.data4[i] = bytes[8 + i];
+  return g;
+}
+
+}  // namespace orvala
