@@ -1,0 +1,47 @@
+// Internal to the driver: access to the Firebird client and conversion of
+// its failures into the server's error type.
+#pragma once
+
+#include <firebird/Interface.h>
+
+#include <string>
+#include <utility>
+
+namespace orvala::driver::fb {
+
+Firebird::IMaster* Master();
+Firebird::IUtil* Util();
+
+using Status = Firebird::ThrowStatusWrapper;
+
+// Raises an orvala::Error carrying Firebird's own message text.
+[[noreturn]] void ThrowFirebirdError(const Firebird::FbException& e);
+
+// Runs f with a fresh throwing status; a Firebird failure inside becomes an
+// orvala::Error, so nothing above the driver sees Firebird's types.
+template <typename F>
+auto Call(F&& f) -> decltype(f(std::declval<Status&>())) {
+  Firebird::IStatus* raw = Master()->getStatus();
+  struct Dispose {
+    Firebird::IStatus* s;
+    ~Dispose() { s->dispose(); }
+  } dispose{raw};
+  Status status(raw);
+  try {
+    return f(status);
+  } catch (const Firebird::FbException& e) {
+    ThrowFirebirdError(e);
+  }
+}
+
+// Runs f and swallows any failure: for releasing handles while another
+// error is already on its way, or while closing for good.
+template <typename F>
+void CallQuietly(F&& f) noexcept {
+  try {
+    Call(std::forward<F>(f));
+  } catch (...) {
+  }
+}
+
+}  // namespace orvala::driver::fb

@@ -1,0 +1,129 @@
+// A query: SQL text with named parameters, run on a connection.
+//
+// A query opens a forward-only cursor (Open, Next) or executes a statement
+// (Execute). Its parameter list is rebuilt from the SQL text whenever the
+// text changes. Optional listed fields fix the columns that the query
+// exposes, with their names and letter case, whatever else the SELECT
+// returns. The prepared statement is kept while the SQL text stays the same.
+//
+// Thread safety: every method takes the connection's mutex, so the
+// connection can close the query from another thread. Callers that share a
+// query between threads (the catalogue) serialize their sequences of calls
+// with a lock of their own.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "driver/connection.h"
+#include "driver/params.h"
+#include "driver/value.h"
+
+namespace Firebird {
+class IStatement;
+class IResultSet;
+class IMessageMetadata;
+}  // namespace Firebird
+
+namespace orvala::driver {
+
+struct ListedField {
+  std::string name;
+  FieldType type = FieldType::Integer;
+  int size = 0;
+  bool required = false;
+};
+
+class Query {
+ public:
+  explicit Query(std::string name = "");
+  ~Query();
+  Query(const Query&) = delete;
+  Query& operator=(const Query&) = delete;
+
+  const std::string& name() const { return name_; }
+  void set_name(std::string name) { name_ = std::move(name); }
+
+  // nullptr leaves the query without a connection: every use then fails with
+  // "SQLConnection property required for this operation".
+  void SetConnection(Connection* connection);
+  Connection* connection() const;
+
+  // The SQL as a list of lines. Every change closes the query, drops its
+  // prepared statement and rebuilds the parameter list from the new text,
+  // keeping the values of parameters whose names survive.
+  void SetSql(std::vector<std::string> lines);
+  void ClearSql() { SetSql({}); }
+  void AddSqlLine(std::string line);
+  const std::vector<std::string>& sql() const { return sql_; }
+  std::string sql_text() const;  // the lines joined by line breaks
+
+  ParamList& params() { return params_; }
+  const ParamList& params() const { return params_; }
+  // Replaces the whole list (a client's parameters sent with a fetch).
+  void ReplaceParams(ParamList params);
+
+  void SetListedFields(std::vector<ListedField> fields);
+  const std::vector<ListedField>& listed_fields() const { return listed_; }
+
+  // Opens the cursor, inside `tx` when given, otherwise in a transaction of
+  // its own that is committed when the query closes.
+  void Open(Transaction* tx = nullptr);
+  bool is_open() const;
+  // Moves to the next row; false at the end.
+  bool Next();
+  // The fields of the open query, and the values of its current row.
+  const std::vector<FieldInfo>& fields() const { return fields_; }
+  const std::vector<Value>& row() const { return row_; }
+  const Value& value(const std::string& field_name) const;  // "Field '%s' not found"
+  int FieldIndex(const std::string& field_name) const;      // -1 when absent
+  void Close();
+
+  // Runs the statement; returns the rows it changed. Output values of an
+  // executable procedure are kept in outputs().
+  int64_t Execute(Transaction* tx = nullptr);
+  const std::vector<FieldInfo>& output_fields() const { return output_fields_; }
+  const std::vector<Value>& outputs() const { return outputs_; }
+  const Value& output(const std::string& name) const;  // "Parameter '%s' not found"
+
+  // How often a statement was prepared, for checking that reuse works.
+  int prepare_count() const { return prepare_count_; }
+
+ private:
+  friend class Connection;
+  void ReleaseForConnectionClose();
+  void CloseLocked();
+  void FreeStatementLocked();
+  void PrepareLocked(Firebird::ITransaction* tx);
+  Connection& RequireConnection() const;
+  Firebird::ITransaction* TransactionFor(Transaction* tx, bool& own);
+  std::vector<unsigned char> BuildInput(Firebird::ITransaction* tx,
+                                        Firebird::IMessageMetadata** metadata);
+  void DescribeColumns();
+  void DecodeRow(const unsigned char* buffer, Firebird::ITransaction* tx,
+                 const std::vector<int>& columns, std::vector<Value>& out);
+
+  std::string name_;
+  Connection* connection_ = nullptr;
+  std::vector<std::string> sql_;
+  ParamList params_;
+  std::vector<ListedField> listed_;
+
+  Firebird::IStatement* statement_ = nullptr;
+  Firebird::IMessageMetadata* output_meta_ = nullptr;
+  std::vector<FieldInfo> columns_;  // every column the statement returns
+  std::vector<int> exposed_;        // indexes into columns_, in field order
+  std::vector<FieldInfo> fields_;
+  std::vector<Value> row_;
+  std::vector<unsigned char> row_buffer_;
+
+  Firebird::IResultSet* cursor_ = nullptr;
+  Firebird::ITransaction* cursor_tx_ = nullptr;
+  bool cursor_owns_tx_ = false;
+
+  std::vector<FieldInfo> output_fields_;
+  std::vector<Value> outputs_;
+  int prepare_count_ = 0;
+};
+
+}  // namespace orvala::driver
