@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/value.h"
+#include "common/value.h"
 
 namespace orvala::driver {
 

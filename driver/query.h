@@ -17,7 +17,7 @@
 
 #include "driver/connection.h"
 #include "driver/params.h"
-#include "driver/value.h"
+#include "common/value.h"
 
 namespace Firebird {
 class IStatement;

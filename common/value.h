@@ -1,4 +1,5 @@
-// Values as the database gives them and takes them.
+// Values as the database gives them and takes them, and the descriptions
+// of the fields that hold them.
 //
 // A field value keeps exactly what Firebird returned: integers at their
 // width, doubles bit for bit, timestamps at 100-microsecond precision and
@@ -13,7 +14,7 @@
 
 #include "common/datetime.h"
 
-namespace orvala::driver {
+namespace orvala {
 
 enum class FieldType {
   Unknown,    // a parameter that has no type yet
@@ -48,4 +49,4 @@ struct FieldInfo {
   std::string origin;    // origin column, empty for expressions
 };
 
-}  // namespace orvala::driver
+}  // namespace orvala
