@@ -1,0 +1,1263 @@
+/*
+ * Orvala reference database: stored routines.
+ *
+ * Every routine the application server calls, with the parameter names and
+ * order the server binds, and the result columns it reads. Executable
+ * routines return nothing (LOGIN excepted: two output parameters);
+ * selectable routines return their answer through SUSPEND.
+ *
+ * Inside the bodies, parameters and variables are always written with a
+ * colon in SQL statements and columns are always qualified, because many
+ * parameters share their names with the columns they are compared to.
+ */
+
+CREATE EXCEPTION E_TIPO_MOVIMENTO 'TIPO must be D (debit) or A (credit)';
+CREATE EXCEPTION E_CODICE_IVA 'A VAT code is required';
+COMMIT;
+
+SET TERM ^ ;
+
+/* ================================================================== */
+/* Sign-in, rights, application log                                    */
+/* ================================================================== */
+
+/*
+ * LOGGED_IN 1 and the user's ID_UTENTI when an active user of that name
+ * (letter case ignored) has that password (letter case kept); otherwise
+ * LOGGED_IN 0 and ID_UTENTI 0.
+ */
+CREATE OR ALTER PROCEDURE LOGIN (
+  USERNAME VARCHAR(50),
+  PASSWD   VARCHAR(50))
+RETURNS (
+  LOGGED_IN INTEGER,
+  ID_UTENTI INTEGER)
+AS
+DECLARE VARIABLE TROVATO INTEGER;
+BEGIN
+  LOGGED_IN = 0;
+  ID_UTENTI = 0;
+  TROVATO = NULL;
+  SELECT U.ID_UTENTI
+    FROM UTENTI U
+   WHERE UPPER(U.USERNAME) = UPPER(TRIM(:USERNAME))
+     AND U.PASSWD = :PASSWD
+     AND U.ATTIVO = 1
+    INTO :TROVATO;
+  IF (TROVATO IS NOT NULL) THEN
+  BEGIN
+    LOGGED_IN = 1;
+    ID_UTENTI = TROVATO;
+  END
+END^
+
+/*
+ * One row: AUTENTICATO 1 when the active user holds the right on the
+ * function (function names compared in upper case, blanks trimmed), else 0.
+ */
+CREATE OR ALTER PROCEDURE AUTENTICA (
+  FUNZIONE  VARCHAR(50),
+  ID_UTENTI INTEGER)
+RETURNS (
+  AUTENTICATO INTEGER)
+AS
+BEGIN
+  AUTENTICATO = 0;
+  IF (EXISTS (SELECT 1
+                FROM UTENTI_DIRITTI R
+                JOIN UTENTI U ON U.ID_UTENTI = R.ID_UTENTI
+               WHERE R.ID_UTENTI = :ID_UTENTI
+                 AND R.ID_FUNZIONI = UPPER(TRIM(:FUNZIONE))
+                 AND U.ATTIVO = 1)) THEN
+    AUTENTICATO = 1;
+  SUSPEND;
+END^
+
+CREATE OR ALTER PROCEDURE INSERT_APPLOG (
+  USERNAME   VARCHAR(50),
+  TIPO       INTEGER,
+  APPMESSAGE VARCHAR(4000),
+  FORMNAME   VARCHAR(100),
+  CLASSNAME  VARCHAR(100),
+  APPNAME    VARCHAR(100))
+AS
+BEGIN
+  INSERT INTO APPLOG (ID_APPLOG, DATA_ORA, USERNAME, TIPO, APPMESSAGE,
+                      FORMNAME, CLASSNAME, APPNAME)
+  VALUES (NEXT VALUE FOR GEN_APPLOG, CURRENT_TIMESTAMP, :USERNAME, :TIPO,
+          :APPMESSAGE, :FORMNAME, :CLASSNAME, :APPNAME);
+END^
+
+/* ================================================================== */
+/* Registration and document numbers                                   */
+/* ================================================================== */
+
+/*
+ * The next free registration number of a company and fiscal year: one more
+ * than the highest number used by a header or by a journal line. The causal
+ * and chart type do not split the numbering.
+ */
+CREATE OR ALTER PROCEDURE CHECK_NUMERO_REGISTRAZIONE (
+  ID_DITTE          VARCHAR(5),
+  ID_ANNO           INTEGER,
+  NUM_REGISTRAZIONE INTEGER,
+  CODCAU            INTEGER,
+  TIPOPIANO         INTEGER)
+RETURNS (
+  LAST_REGISTRAZIONE INTEGER)
+AS
+DECLARE VARIABLE DA_TESTATE INTEGER;
+DECLARE VARIABLE DA_RIGHE INTEGER;
+BEGIN
+  SELECT MAX(H.MC_NUMREG) FROM MOVIMENTI_HEADER H
+   WHERE H.ID_DITTE = :ID_DITTE AND H.ID_ANNO = :ID_ANNO
+    INTO :DA_TESTATE;
+  SELECT MAX(M.MC_NUMREG) FROM MOVIMENTI_CONTABILI M
+   WHERE M.ID_DITTE = :ID_DITTE AND M.ID_ANNO = :ID_ANNO
+    INTO :DA_RIGHE;
+  LAST_REGISTRAZIONE = MAXVALUE(COALESCE(DA_TESTATE, 0), COALESCE(DA_RIGHE, 0)) + 1;
+  SUSPEND;
+END^
+
+/*
+ * Document counters. A counter is the row of TAB_AUTCONTATORI for the
+ * company, fiscal year and document series NUMERO; CONTATORE holds the
+ * last number issued in that series.
+ *   CONFRONTO = 0: issue the next number (counter + 1, a missing counter
+ *                  starts at 1) and return it;
+ *   CONFRONTO > 0: the client has used number CONFRONTO: raise the counter
+ *                  to it if it is higher (never lower it), return the counter;
+ *   CONFRONTO < 0: only read: return the counter, 0 when there is none.
+ */
+CREATE OR ALTER PROCEDURE AGGIORNA_CONTATORE_DOCUMENTI (
+  ID_DITTE  VARCHAR(7),
+  ID_ANNO   INTEGER,
+  NUMERO    INTEGER,
+  CONFRONTO INTEGER)
+RETURNS (
+  LAST_CONTATORE INTEGER)
+AS
+BEGIN
+  LAST_CONTATORE = NULL;
+  IF (CONFRONTO < 0) THEN
+  BEGIN
+    SELECT C.CONTATORE FROM TAB_AUTCONTATORI C
+     WHERE C.ID_DITTE = :ID_DITTE AND C.ID_ANNO = :ID_ANNO AND C.NUMERO = :NUMERO
+      INTO :LAST_CONTATORE;
+    LAST_CONTATORE = COALESCE(LAST_CONTATORE, 0);
+  END
+  ELSE
+  BEGIN
+    UPDATE TAB_AUTCONTATORI C
+       SET C.CONTATORE = CASE WHEN :CONFRONTO = 0 THEN COALESCE(C.CONTATORE, 0) + 1
+                              ELSE MAXVALUE(COALESCE(C.CONTATORE, 0), :CONFRONTO) END
+     WHERE C.ID_DITTE = :ID_DITTE AND C.ID_ANNO = :ID_ANNO AND C.NUMERO = :NUMERO
+    RETURNING C.CONTATORE INTO :LAST_CONTATORE;
+    IF (ROW_COUNT = 0) THEN
+    BEGIN
+      LAST_CONTATORE = CASE WHEN CONFRONTO = 0 THEN 1 ELSE CONFRONTO END;
+      INSERT INTO TAB_AUTCONTATORI (ID_ANNO, ID_DITTE, CONTATORE, NUMERO)
+      VALUES (:ID_ANNO, :ID_DITTE, :LAST_CONTATORE, :NUMERO);
+    END
+  END
+  SUSPEND;
+END^
+
+/*
+ * ESISTENTE 1 when a registration of the company and fiscal year already
+ * records document number NUM_DOCUMENTO on the account MASTRO.CONTO.SOTTOCONTO
+ * (MASTRO 0: on any account) and, unless REGISTRO is 0, has a VAT line in
+ * register REGISTRO; otherwise 0.
+ */
+CREATE OR ALTER PROCEDURE CHECK_NUMERO_DOCUMENTO (
+  ID_DITTE      VARCHAR(5),
+  ID_ANNO       INTEGER,
+  NUM_DOCUMENTO INTEGER,
+  REGISTRO      INTEGER,
+  MASTRO        INTEGER,
+  CONTO         INTEGER,
+  SOTTOCONTO    INTEGER)
+RETURNS (
+  ESISTENTE INTEGER)
+AS
+BEGIN
+  ESISTENTE = 0;
+  IF (EXISTS (SELECT 1 FROM MOVIMENTI_HEADER H
+               WHERE H.ID_DITTE = :ID_DITTE
+                 AND H.ID_ANNO = :ID_ANNO
+                 AND H.NUMERO_DOCUMENTO = :NUM_DOCUMENTO
+                 AND (:MASTRO = 0 OR (H.MASTRO = :MASTRO AND H.CONTO = :CONTO
+                                      AND H.SOTTOCONTO = :SOTTOCONTO))
+                 AND (:REGISTRO = 0 OR EXISTS (
+                        SELECT 1 FROM MOVIMENTI_IVA I
+                         WHERE I.ID_DITTE = H.ID_DITTE AND I.ID_ANNO = H.ID_ANNO
+                           AND I.MI_NUMREG = H.MC_NUMREG
+                           AND I.MI_REGISTRO = :REGISTRO)))) THEN
+    ESISTENTE = 1;
+  SUSPEND;
+END^
+
+/* LOCKED 1 while the registration has a row in LOCK_REGISTRAZIONI, else 0. */
+CREATE OR ALTER PROCEDURE ISLOCKED (
+  ID_DITTE VARCHAR(5),
+  ID_ANNO  INTEGER,
+  NUMREG   INTEGER)
+RETURNS (
+  LOCKED INTEGER)
+AS
+BEGIN
+  LOCKED = 0;
+  IF (EXISTS (SELECT 1 FROM LOCK_REGISTRAZIONI L
+               WHERE L.ID_DITTE = :ID_DITTE AND L.ID_ANNO = :ID_ANNO
+                 AND L.NUMREG = :NUMREG)) THEN
+    LOCKED = 1;
+  SUSPEND;
+END^
+
+/* ================================================================== */
+/* Progressive totals                                                  */
+/* ================================================================== */
+
+/*
+ * Moves the totals of one account: TIPO 'D' adds IMPORTO to DARE, 'A' to
+ * AVERE (letter case and blanks ignored; anything else is an error). The
+ * row is created when missing; SALDO is kept equal to DARE - AVERE.
+ * A negative IMPORTO reverses an earlier movement.
+ */
+CREATE OR ALTER PROCEDURE AGGIORNA_PROGRESSIVI_PIANO (
+  ID_DITTE   VARCHAR(5),
+  ID_ANNO    INTEGER,
+  TIPOCONTO  INTEGER,
+  MASTRO     INTEGER,
+  CONTO      INTEGER,
+  SOTTOCONTO INTEGER,
+  DETTAGLIO  INTEGER,
+  IMPORTO    DOUBLE PRECISION,
+  TIPO       VARCHAR(10))
+AS
+DECLARE VARIABLE IN_DARE DOUBLE PRECISION;
+DECLARE VARIABLE IN_AVERE DOUBLE PRECISION;
+BEGIN
+  IF (UPPER(TRIM(TIPO)) = 'D') THEN
+  BEGIN
+    IN_DARE = COALESCE(IMPORTO, 0);
+    IN_AVERE = 0;
+  END
+  ELSE IF (UPPER(TRIM(TIPO)) = 'A') THEN
+  BEGIN
+    IN_DARE = 0;
+    IN_AVERE = COALESCE(IMPORTO, 0);
+  END
+  ELSE
+    EXCEPTION E_TIPO_MOVIMENTO;
+
+  UPDATE PIACON_PRO P
+     SET P.DARE  = COALESCE(P.DARE, 0) + :IN_DARE,
+         P.AVERE = COALESCE(P.AVERE, 0) + :IN_AVERE,
+         P.SALDO = (COALESCE(P.DARE, 0) + :IN_DARE) - (COALESCE(P.AVERE, 0) + :IN_AVERE)
+   WHERE P.ID_DITTE = :ID_DITTE AND P.ID_ANNO = :ID_ANNO
+     AND P.TIPOCONTO = :TIPOCONTO
+     AND P.MASTRO = :MASTRO AND P.CONTO = :CONTO
+     AND P.SOTTOCONTO = :SOTTOCONTO AND P.DETTAGLIO = :DETTAGLIO;
+  IF (ROW_COUNT = 0) THEN
+    INSERT INTO PIACON_PRO (ID_DITTE, ID_ANNO, MASTRO, CONTO, SOTTOCONTO, DETTAGLIO,
+                            TIPOCONTO, DARE, AVERE, SALDO, SALDO_CONSOLIDATO)
+    VALUES (:ID_DITTE, :ID_ANNO, :MASTRO, :CONTO, :SOTTOCONTO, :DETTAGLIO,
+            :TIPOCONTO, :IN_DARE, :IN_AVERE, :IN_DARE - :IN_AVERE, 0);
+END^
+
+/*
+ * Adds IMPONIBILE and IVA to the VAT totals of the month, register, ISO
+ * code and VAT code, creating the row when missing.
+ */
+CREATE OR ALTER PROCEDURE AGGIORNA_PROGRESSIVI_IVA (
+  ID_DITTE   VARCHAR(5),
+  ID_ANNO    INTEGER,
+  MESERIF    INTEGER,
+  REGISTRO   INTEGER,
+  ID_TAB_ISO INTEGER,
+  CODICE_IVA VARCHAR(6),
+  IMPONIBILE DOUBLE PRECISION,
+  IVA        DOUBLE PRECISION)
+AS
+BEGIN
+  IF (COALESCE(TRIM(CODICE_IVA), '') = '') THEN
+    EXCEPTION E_CODICE_IVA;
+  UPDATE IVA_PRO P
+     SET P.IMPONIBILE = COALESCE(P.IMPONIBILE, 0) + COALESCE(:IMPONIBILE, 0),
+         P.IVA = COALESCE(P.IVA, 0) + COALESCE(:IVA, 0)
+   WHERE P.ID_DITTE = :ID_DITTE AND P.ID_ANNO = :ID_ANNO
+     AND P.REGISTRO = :REGISTRO AND P.ID_TAB_ISO = :ID_TAB_ISO
+     AND P.CODICE_IVA = :CODICE_IVA AND P.MESERIF = :MESERIF;
+  IF (ROW_COUNT = 0) THEN
+    INSERT INTO IVA_PRO (ID_DITTE, ID_ANNO, REGISTRO, ID_TAB_ISO, CODICE_IVA,
+                         MESERIF, IMPONIBILE, IVA)
+    VALUES (:ID_DITTE, :ID_ANNO, :REGISTRO, :ID_TAB_ISO, :CODICE_IVA,
+            :MESERIF, COALESCE(:IMPONIBILE, 0), COALESCE(:IVA, 0));
+END^
+
+/* The same for the 74-ter totals, split further by travel type. */
+CREATE OR ALTER PROCEDURE AGGIORNA_IVA_TER (
+  ID_DITTE        VARCHAR(5),
+  ID_ANNO         INTEGER,
+  MESERIF         INTEGER,
+  REGISTRO        INTEGER,
+  ID_TAB_ISO      INTEGER,
+  ID_TIPO_VIAGGIO INTEGER,
+  CODICE_IVA      VARCHAR(4),
+  IMPONIBILE      DOUBLE PRECISION,
+  IVA             DOUBLE PRECISION)
+AS
+BEGIN
+  IF (COALESCE(TRIM(CODICE_IVA), '') = '') THEN
+    EXCEPTION E_CODICE_IVA;
+  UPDATE IVA74TER_PRO P
+     SET P.IMPONIBILE = COALESCE(P.IMPONIBILE, 0) + COALESCE(:IMPONIBILE, 0),
+         P.IVA = COALESCE(P.IVA, 0) + COALESCE(:IVA, 0)
+   WHERE P.ID_DITTE = :ID_DITTE AND P.ID_ANNO = :ID_ANNO
+     AND P.REGISTRO = :REGISTRO AND P.ID_TAB_ISO = :ID_TAB_ISO
+     AND P.ID_TIPO_VIAGGIO = :ID_TIPO_VIAGGIO
+     AND P.CODICE_IVA = :CODICE_IVA AND P.MESERIF = :MESERIF;
+  IF (ROW_COUNT = 0) THEN
+    INSERT INTO IVA74TER_PRO (ID_DITTE, ID_ANNO, REGISTRO, ID_TAB_ISO, ID_TIPO_VIAGGIO,
+                              CODICE_IVA, MESERIF, IMPONIBILE, IVA)
+    VALUES (:ID_DITTE, :ID_ANNO, :REGISTRO, :ID_TAB_ISO, :ID_TIPO_VIAGGIO,
+            :CODICE_IVA, :MESERIF, COALESCE(:IMPONIBILE, 0), COALESCE(:IVA, 0));
+END^
+
+/* ================================================================== */
+/* Journal header, deletion, work area                                 */
+/* ================================================================== */
+
+/*
+ * Writes the header of a registration: inserts it, or replaces the 22 values
+ * of the existing header with the same company, year and number.
+ * DATA_SCADENZA is stored in DATASCADENZA; SCADENZA is left as it was.
+ */
+CREATE OR ALTER PROCEDURE AGGIORNA_HEADER (
+  ID_DITTE          VARCHAR(5),
+  ID_ANNO           INTEGER,
+  NUM_REGISTRAZIONE INTEGER,
+  CODCAU            INTEGER,
+  TIPOPIANO         INTEGER,
+  MASTRO            INTEGER,
+  CONTO             INTEGER,
+  SOTTOCONTO        INTEGER,
+  DETTAGLIO         INTEGER,
+  IMPORTO           DOUBLE PRECISION,
+  DATA_SCADENZA     TIMESTAMP,
+  PROTOCOLLO        INTEGER,
+  NUMERO_DOCUMENTO  INTEGER,
+  SIGLA_DOCUMENTO   VARCHAR(3),
+  DATA_DOCUMENTO    TIMESTAMP,
+  NUMERO_PARTITA    INTEGER,
+  RIFERIMENTO_IVA   TIMESTAMP,
+  COMPETENZA        TIMESTAMP,
+  CONDPAG           INTEGER,
+  VALUTA            INTEGER,
+  DATA_VALUTA       TIMESTAMP,
+  CAMBIO            DOUBLE PRECISION)
+AS
+BEGIN
+  UPDATE OR INSERT INTO MOVIMENTI_HEADER (
+    ID_DITTE, ID_ANNO, MC_NUMREG, MC_CODCAU, ID_TIPOPIACO,
+    MASTRO, CONTO, SOTTOCONTO, DETTAGLIO, IMPORTO, DATASCADENZA,
+    PROTOCOLLO, NUMERO_DOCUMENTO, SIGLA_DOCUMENTO, DATA_DOCUMENTO,
+    NUMERO_PARTITA, RIFERIMENTO_IVA, COMPETENZA, CONDPAG, VALUTA,
+    DATA_VALUTA, CAMBIO)
+  VALUES (
+    :ID_DITTE, :ID_ANNO, :NUM_REGISTRAZIONE, :CODCAU, :TIPOPIANO,
+    :MASTRO, :CONTO, :SOTTOCONTO, :DETTAGLIO, :IMPORTO, :DATA_SCADENZA,
+    :PROTOCOLLO, :NUMERO_DOCUMENTO, :SIGLA_DOCUMENTO, :DATA_DOCUMENTO,
+    :NUMERO_PARTITA, :RIFERIMENTO_IVA, :COMPETENZA, :CONDPAG, :VALUTA,
+    :DATA_VALUTA, :CAMBIO)
+  MATCHING (ID_DITTE, ID_ANNO, MC_NUMREG);
+END^
+
+/*
+ * Deletes a registration: its account, VAT, withholding and job lines, its
+ * due dates, its header and its lock. Progressive totals are not reversed
+ * here; the client moves them back through the totals routines.
+ */
+CREATE OR ALTER PROCEDURE DELETE_REGISTRAZIONE (
+  ID_DITTE VARCHAR(5),
+  ID_ANNO  INTEGER,
+  NUMREG   INTEGER)
+AS
+BEGIN
+  DELETE FROM MOVIMENTI_CONTABILI M
+   WHERE M.ID_DITTE = :ID_DITTE AND M.ID_ANNO = :ID_ANNO AND M.MC_NUMREG = :NUMREG;
+  DELETE FROM MOVIMENTI_IVA I
+   WHERE I.ID_DITTE = :ID_DITTE AND I.ID_ANNO = :ID_ANNO AND I.MI_NUMREG = :NUMREG;
+  DELETE FROM MOVIMENTI_RA R
+   WHERE R.ID_DITTE = :ID_DITTE AND R.ID_ANNO = :ID_ANNO AND R.MRA_NUMREG = :NUMREG;
+  DELETE FROM MOVIMENTI_COMM C
+   WHERE C.ID_DITTE = :ID_DITTE AND C.ID_ANNO = :ID_ANNO AND C.COM_NUMREG = :NUMREG;
+  DELETE FROM SCADENZE S
+   WHERE S.ID_DITTE = :ID_DITTE AND S.ID_ANNO = :ID_ANNO AND S.NUM_REG = :NUMREG;
+  DELETE FROM MOVIMENTI_HEADER H
+   WHERE H.ID_DITTE = :ID_DITTE AND H.ID_ANNO = :ID_ANNO AND H.MC_NUMREG = :NUMREG;
+  DELETE FROM LOCK_REGISTRAZIONI L
+   WHERE L.ID_DITTE = :ID_DITTE AND L.ID_ANNO = :ID_ANNO AND L.NUMREG = :NUMREG;
+END^
+
+/* Empties the journal work area (every company, year and user). */
+CREATE OR ALTER PROCEDURE CLEAR_PRIMA_NOTA
+AS
+BEGIN
+  DELETE FROM PRIMA_NOTA;
+END^
+
+/* ================================================================== */
+/* Customer and supplier checks                                        */
+/* ================================================================== */
+
+/*
+ * A customer may be deleted (CANDELETE 1) only when nothing refers to it:
+ * no per-company record, no progressive figures, no job.
+ */
+CREATE OR ALTER PROCEDURE CAN_DELETE_CLIENTE (
+  ID_CLIENTI INTEGER)
+RETURNS (
+  CANDELETE INTEGER)
+AS
+BEGIN
+  CANDELETE = 1;
+  IF (EXISTS (SELECT 1 FROM CLIENTI_DITTE CD WHERE CD.ID_CLIENTI = :ID_CLIENTI)
+      OR EXISTS (SELECT 1 FROM CLIENTI_PRO CP WHERE CP.ID_CLIENTI = :ID_CLIENTI)
+      OR EXISTS (SELECT 1 FROM COMMESSE CM WHERE CM.ID_CLIENTI = :ID_CLIENTI)) THEN
+    CANDELETE = 0;
+  SUSPEND;
+END^
+
+/*
+ * The per-company records of a customer may be deleted (CANDELETE 1) only
+ * when no journal line, due date or document of that company names the
+ * customer's sub-account there.
+ */
+CREATE OR ALTER PROCEDURE CAN_DELETE_CLIENTEDITTA (
+  ID_CLIENTI INTEGER)
+RETURNS (
+  CANDELETE INTEGER)
+AS
+DECLARE VARIABLE DITTA VARCHAR(5);
+DECLARE VARIABLE M INTEGER;
+DECLARE VARIABLE C INTEGER;
+DECLARE VARIABLE S INTEGER;
+BEGIN
+  CANDELETE = 1;
+  FOR SELECT CD.ID_DITTE, CD.MASTRO, CD.CONTO, CD.SOTTOCONTO
+        FROM CLIENTI_DITTE CD
+       WHERE CD.ID_CLIENTI = :ID_CLIENTI
+        INTO :DITTA, :M, :C, :S
+  DO
+  BEGIN
+    IF (EXISTS (SELECT 1 FROM MOVIMENTI_CONTABILI X WHERE X.ID_DITTE = :DITTA
+                   AND X.MC_MASTRO = :M AND X.MC_CONTO = :C AND X.MC_SOTTOCONTO = :S)
+        OR EXISTS (SELECT 1 FROM SCADENZE X WHERE X.ID_DITTE = :DITTA
+                   AND X.MASTRO = :M AND X.CONTO = :C AND X.SOTTOCONTO = :S)
+        OR EXISTS (SELECT 1 FROM FATTURE X WHERE X.ID_DITTE = :DITTA
+                   AND X.MASTRO = :M AND X.CONTO = :C AND X.SOTTOCONTO = :S)
+        OR EXISTS (SELECT 1 FROM BOLLE X WHERE X.ID_DITTE = :DITTA
+                   AND X.MASTRO = :M AND X.CONTO = :C AND X.SOTTOCONTO = :S)
+        OR EXISTS (SELECT 1 FROM ORDCLI X WHERE X.ID_DITTE = :DITTA
+                   AND X.MASTRO = :M AND X.CONTO = :C AND X.SOTTOCONTO = :S)
+        OR EXISTS (SELECT 1 FROM PREVENTIVI X WHERE X.ID_DITTE = :DITTA
+                   AND X.MASTRO = :M AND X.CONTO = :C AND X.SOTTOCONTO = :S)
+        OR EXISTS (SELECT 1 FROM EFFETTI X WHERE X.ID_DITTE = :DITTA
+                   AND X.MASTRO = :M AND X.CONTO = :C AND X.SOTTOCONTO = :S)
+        OR EXISTS (SELECT 1 FROM CONTRATTI X WHERE X.ID_DITTE = :DITTA
+                   AND X.MASTRO = :M AND X.CONTO = :C AND X.SOTTOCONTO = :S)
+        OR EXISTS (SELECT 1 FROM NOLEGGI X WHERE X.ID_DITTE = :DITTA
+                   AND X.MASTRO = :M AND X.CONTO = :C AND X.SOTTOCONTO = :S)) THEN
+      CANDELETE = 0;
+  END
+  SUSPEND;
+END^
+
+/*
+ * A supplier may be deleted (CANDELETE 1) only when none of its
+ * sub-accounts is named by a journal line, due date or supplier order, and
+ * no fixed asset, bank transfer or article names the supplier. Its
+ * per-company records alone do not keep it; they go with it.
+ */
+CREATE OR ALTER PROCEDURE CAN_DELETE_FORNITORE (
+  ID_FORNITORI INTEGER)
+RETURNS (
+  CANDELETE INTEGER)
+AS
+DECLARE VARIABLE DITTA VARCHAR(5);
+DECLARE VARIABLE M INTEGER;
+DECLARE VARIABLE C INTEGER;
+DECLARE VARIABLE S INTEGER;
+BEGIN
+  CANDELETE = 1;
+  IF (EXISTS (SELECT 1 FROM CESPITI X WHERE X.ID_FORNITORI = :ID_FORNITORI)
+      OR EXISTS (SELECT 1 FROM BONIFICI X WHERE X.ID_FORNITORI = :ID_FORNITORI)
+      OR EXISTS (SELECT 1 FROM ARTICOLI X WHERE X.ID_FORNITORI = :ID_FORNITORI)) THEN
+    CANDELETE = 0;
+  FOR SELECT FD.ID_DITTE, FD.MASTRO, FD.CONTO, FD.SOTTOCONTO
+        FROM FORNITORI_DITTE FD
+       WHERE FD.ID_FORNITORI = :ID_FORNITORI
+        INTO :DITTA, :M, :C, :S
+  DO
+  BEGIN
+    IF (EXISTS (SELECT 1 FROM MOVIMENTI_CONTABILI X WHERE X.ID_DITTE = :DITTA
+                   AND X.MC_MASTRO = :M AND X.MC_CONTO = :C AND X.MC_SOTTOCONTO = :S)
+        OR EXISTS (SELECT 1 FROM SCADENZE X WHERE X.ID_DITTE = :DITTA
+                   AND X.MASTRO = :M AND X.CONTO = :C AND X.SOTTOCONTO = :S)
+        OR EXISTS (SELECT 1 FROM ORDFOR X WHERE X.ID_DITTE = :DITTA
+                   AND X.MASTRO = :M AND X.CONTO = :C AND X.SOTTOCONTO = :S)) THEN
+      CANDELETE = 0;
+  END
+  SUSPEND;
+END^
+
+/*
+ * PRESENTE 1 when a customer has CF as tax code or VAT number (blanks
+ * trimmed, letter case ignored). An empty CF matches nobody.
+ */
+CREATE OR ALTER PROCEDURE CHECK_CLIENTI_CF (
+  CF VARCHAR(30))
+RETURNS (
+  PRESENTE INTEGER)
+AS
+DECLARE VARIABLE CODICE VARCHAR(30);
+BEGIN
+  PRESENTE = 0;
+  CODICE = UPPER(TRIM(COALESCE(CF, '')));
+  IF (CODICE <> '' AND EXISTS (
+        SELECT 1 FROM CLIENTI X
+         WHERE UPPER(X.CODICEFISCALE) = :CODICE OR X.PARTITAIVA = :CODICE)) THEN
+    PRESENTE = 1;
+  SUSPEND;
+END^
+
+CREATE OR ALTER PROCEDURE CHECK_FORNITORI_CF (
+  CF VARCHAR(30))
+RETURNS (
+  PRESENTE INTEGER)
+AS
+DECLARE VARIABLE CODICE VARCHAR(30);
+BEGIN
+  PRESENTE = 0;
+  CODICE = UPPER(TRIM(COALESCE(CF, '')));
+  IF (CODICE <> '' AND EXISTS (
+        SELECT 1 FROM FORNITORI X
+         WHERE UPPER(X.CODICEFISCALE) = :CODICE OR X.PARTITAIVA = :CODICE)) THEN
+    PRESENTE = 1;
+  SUSPEND;
+END^
+
+/*
+ * The next free sub-account under MASTRO.CONTO of a company: one more than
+ * the highest one that a customer (supplier) record uses there, 1 when none.
+ */
+CREATE OR ALTER PROCEDURE GET_CLIENTI_NEXT_SOTTOCONTO (
+  MASTRO   INTEGER,
+  CONTO    INTEGER,
+  ID_DITTE VARCHAR(5))
+RETURNS (
+  SOTTOCONTO INTEGER)
+AS
+BEGIN
+  SELECT MAX(CD.SOTTOCONTO) FROM CLIENTI_DITTE CD
+   WHERE CD.ID_DITTE = :ID_DITTE AND CD.MASTRO = :MASTRO AND CD.CONTO = :CONTO
+    INTO :SOTTOCONTO;
+  SOTTOCONTO = COALESCE(SOTTOCONTO, 0) + 1;
+  SUSPEND;
+END^
+
+CREATE OR ALTER PROCEDURE GET_FORNITORI_NEXT_SOTTOCONTO (
+  MASTRO   INTEGER,
+  CONTO    INTEGER,
+  ID_DITTE VARCHAR(5))
+RETURNS (
+  SOTTOCONTO INTEGER)
+AS
+BEGIN
+  SELECT MAX(FD.SOTTOCONTO) FROM FORNITORI_DITTE FD
+   WHERE FD.ID_DITTE = :ID_DITTE AND FD.MASTRO = :MASTRO AND FD.CONTO = :CONTO
+    INTO :SOTTOCONTO;
+  SOTTOCONTO = COALESCE(SOTTOCONTO, 0) + 1;
+  SUSPEND;
+END^
+
+/* ================================================================== */
+/* Reports                                                             */
+/* ================================================================== */
+
+/* A number written with at least WIDTH digits, zero-padded, never cut. */
+CREATE OR ALTER FUNCTION CIFRE (
+  N     INTEGER,
+  WIDTH INTEGER)
+RETURNS VARCHAR(11)
+AS
+BEGIN
+  IF (CHAR_LENGTH(CAST(N AS VARCHAR(11))) >= WIDTH) THEN
+    RETURN CAST(N AS VARCHAR(11));
+  RETURN LPAD(CAST(N AS VARCHAR(11)), WIDTH, '0');
+END^
+
+/*
+ * An account code as one number that sorts like the code, for range tests
+ * (CONTO below 10000, SOTTOCONTO below 1000000, DETTAGLIO below 100000).
+ */
+CREATE OR ALTER FUNCTION CHIAVE_CONTO (
+  MASTRO     INTEGER,
+  CONTO      INTEGER,
+  SOTTOCONTO INTEGER,
+  DETTAGLIO  INTEGER)
+RETURNS BIGINT
+AS
+BEGIN
+  RETURN CAST(MASTRO AS BIGINT) * 1000000000000000
+       + CAST(CONTO AS BIGINT) * 100000000000
+       + CAST(SOTTOCONTO AS BIGINT) * 100000
+       + DETTAGLIO;
+END^
+
+/*
+ * Customer register. Filters: CODICE_PAESE on the country code ('' = all),
+ * FSTATUS, FZONA, FREGIONE, FCATEGORIA on the status, zone, region and
+ * category (0 = all). RIDOTTA <> 0 gives the short form: name, address and
+ * tax codes only. Rows in order of business name.
+ */
+CREATE OR ALTER PROCEDURE STAMPA_CLIENTI_ANAGRAFICA (
+  CODICE_PAESE VARCHAR(15),
+  FSTATUS      INTEGER,
+  FZONA        INTEGER,
+  FREGIONE     INTEGER,
+  FCATEGORIA   INTEGER,
+  RIDOTTA      INTEGER)
+RETURNS (
+  RAGIONESOCIALE  VARCHAR(30),
+  INDIRIZZO       VARCHAR(30),
+  CAP             VARCHAR(5),
+  LOCALITA        VARCHAR(80),
+  PROVINCIA       VARCHAR(2),
+  PARTITAIVA      VARCHAR(11),
+  CODICEFISCALE   VARCHAR(16),
+  TELUFFICIO      VARCHAR(15),
+  FAX             VARCHAR(15),
+  ISO_PAESE       VARCHAR(15),
+  DESC_AGGIUNTIVA VARCHAR(40),
+  CATEGORIA       VARCHAR(20),
+  REGIONE         VARCHAR(20),
+  ZONA            VARCHAR(20),
+  STATUS          VARCHAR(30))
+AS
+BEGIN
+  FOR SELECT C.RAGIONESOCIALE, C.INDIRIZZO, C.CAP, C.LOCALITA, C.PROVINCIA,
+             C.PARTITAIVA, C.CODICEFISCALE, C.TELUFFICIO, C.FAX, C.ISO_PAESE,
+             C.DESC_AGGIUNTIVA, K.DESCRIZIONE, R.DESCRIZIONE, Z.DESCRIZIONE,
+             S.DESCRIZIONE
+        FROM CLIENTI C
+        LEFT JOIN TAB_CAT_CLI K ON K.ID_TAB_CAT_CLI = C.ID_TAB_CAT_CLI
+        LEFT JOIN TAB_REGIONI R ON R.ID_TAB_REGIONI = C.ID_TAB_REGIONI
+        LEFT JOIN TAB_ZONE Z ON Z.ID_TAB_ZONE = C.ID_TAB_ZONE
+        LEFT JOIN STATUS_CLI S ON S.CODICE = C.STATUS
+       WHERE (COALESCE(:CODICE_PAESE, '') = '' OR C.ISO_PAESE = :CODICE_PAESE)
+         AND (COALESCE(:FSTATUS, 0) = 0 OR C.STATUS = :FSTATUS)
+         AND (COALESCE(:FZONA, 0) = 0 OR C.ID_TAB_ZONE = :FZONA)
+         AND (COALESCE(:FREGIONE, 0) = 0 OR C.ID_TAB_REGIONI = :FREGIONE)
+         AND (COALESCE(:FCATEGORIA, 0) = 0 OR C.ID_TAB_CAT_CLI = :FCATEGORIA)
+       ORDER BY C.RAGIONESOCIALE, C.ID_CLIENTI
+        INTO :RAGIONESOCIALE, :INDIRIZZO, :CAP, :LOCALITA, :PROVINCIA,
+             :PARTITAIVA, :CODICEFISCALE, :TELUFFICIO, :FAX, :ISO_PAESE,
+             :DESC_AGGIUNTIVA, :CATEGORIA, :REGIONE, :ZONA, :STATUS
+  DO
+  BEGIN
+    IF (COALESCE(RIDOTTA, 0) <> 0) THEN
+    BEGIN
+      TELUFFICIO = NULL;
+      FAX = NULL;
+      DESC_AGGIUNTIVA = NULL;
+      CATEGORIA = NULL;
+      REGIONE = NULL;
+      ZONA = NULL;
+      STATUS = NULL;
+    END
+    SUSPEND;
+  END
+END^
+
+/* Supplier register; filters and short form as for customers. */
+CREATE OR ALTER PROCEDURE STAMPA_FORNITORI_ANAGRAFICA (
+  CODICE_PAESE VARCHAR(15),
+  FSTATUS      INTEGER,
+  RIDOTTA      INTEGER)
+RETURNS (
+  RAGIONESOCIALE  VARCHAR(30),
+  INDIRIZZO       VARCHAR(30),
+  CAP             VARCHAR(5),
+  LOCALITA        VARCHAR(80),
+  PROVINCIA       VARCHAR(2),
+  PARTITAIVA      VARCHAR(11),
+  CODICEFISCALE   VARCHAR(16),
+  TELUFFICIO      VARCHAR(15),
+  FAX             VARCHAR(15),
+  ISO_PAESE       VARCHAR(15),
+  STATUS          VARCHAR(30))
+AS
+BEGIN
+  FOR SELECT F.RAGIONESOCIALE, F.INDIRIZZO, F.CAP, F.LOCALITA, F.PROVINCIA,
+             F.PARTITAIVA, F.CODICEFISCALE, F.TELUFFICIO, F.FAX, F.ISO_PAESE,
+             S.DESCRIZIONE
+        FROM FORNITORI F
+        LEFT JOIN STATUS_FOR S ON S.CODICE = F.STATUS
+       WHERE (COALESCE(:CODICE_PAESE, '') = '' OR F.ISO_PAESE = :CODICE_PAESE)
+         AND (COALESCE(:FSTATUS, 0) = 0 OR F.STATUS = :FSTATUS)
+       ORDER BY F.RAGIONESOCIALE, F.ID_FORNITORI
+        INTO :RAGIONESOCIALE, :INDIRIZZO, :CAP, :LOCALITA, :PROVINCIA,
+             :PARTITAIVA, :CODICEFISCALE, :TELUFFICIO, :FAX, :ISO_PAESE,
+             :STATUS
+  DO
+  BEGIN
+    IF (COALESCE(RIDOTTA, 0) <> 0) THEN
+    BEGIN
+      TELUFFICIO = NULL;
+      FAX = NULL;
+      STATUS = NULL;
+    END
+    SUSPEND;
+  END
+END^
+
+/*
+ * The customers of a company with their totals for a fiscal year, one row
+ * per customer sub-account (MMCCSSSS = ledger, account, sub-account as
+ * 2+2+4 digits). Filters (0 or '' = all): country, status, agent, zone,
+ * region, carrier, category, mail group (GRUPPO). ORDINE 1 sorts by
+ * business name, anything else by account code.
+ */
+CREATE OR ALTER PROCEDURE STAMPA_CLIENTE_CONTABILE (
+  CODICE_PAESE VARCHAR(15),
+  STATUS       INTEGER,
+  AGENTE       INTEGER,
+  ZONA         INTEGER,
+  REGIONE      INTEGER,
+  VETTORE      INTEGER,
+  CATEGORIA    INTEGER,
+  GRUPPO       INTEGER,
+  ORDINE       INTEGER,
+  ID_DITTE     VARCHAR(5),
+  ID_ANNO      INTEGER)
+RETURNS (
+  MMCCSSSS          VARCHAR(8),
+  RAGIONESOCIALE    VARCHAR(30),
+  DETTAGLIO         INTEGER,
+  TIPOCONTO         INTEGER,
+  DARE              DOUBLE PRECISION,
+  AVERE             DOUBLE PRECISION,
+  SALDO             DOUBLE PRECISION,
+  SALDO_CONSOLIDATO DOUBLE PRECISION)
+AS
+DECLARE VARIABLE M INTEGER;
+DECLARE VARIABLE C INTEGER;
+DECLARE VARIABLE S INTEGER;
+BEGIN
+  FOR SELECT CD.MASTRO, CD.CONTO, CD.SOTTOCONTO, CL.RAGIONESOCIALE
+        FROM CLIENTI_DITTE CD
+        JOIN CLIENTI CL ON CL.ID_CLIENTI = CD.ID_CLIENTI
+       WHERE CD.ID_DITTE = :ID_DITTE
+         AND (COALESCE(:CODICE_PAESE, '') = '' OR CL.ISO_PAESE = :CODICE_PAESE)
+         AND (COALESCE(:STATUS, 0) = 0 OR CL.STATUS = :STATUS)
+         AND (COALESCE(:AGENTE, 0) = 0 OR CD.ID_AGENTI = :AGENTE)
+         AND (COALESCE(:ZONA, 0) = 0 OR CL.ID_TAB_ZONE = :ZONA)
+         AND (COALESCE(:REGIONE, 0) = 0 OR CL.ID_TAB_REGIONI = :REGIONE)
+         AND (COALESCE(:VETTORE, 0) = 0 OR CD.ID_VETTORI = :VETTORE)
+         AND (COALESCE(:CATEGORIA, 0) = 0 OR CL.ID_TAB_CAT_CLI = :CATEGORIA)
+         AND (COALESCE(:GRUPPO, 0) = 0 OR CL.ID_TAB_GRUPPO_MAIL = :GRUPPO)
+       ORDER BY CASE WHEN :ORDINE = 1 THEN CL.RAGIONESOCIALE END,
+                CD.MASTRO, CD.CONTO, CD.SOTTOCONTO
+        INTO :M, :C, :S, :RAGIONESOCIALE
+  DO
+  BEGIN
+    MMCCSSSS = CIFRE(M, 2) || CIFRE(C, 2) || CIFRE(S, 4);
+    DARE = NULL;
+    AVERE = NULL;
+    SALDO_CONSOLIDATO = NULL;
+    TIPOCONTO = NULL;
+    SELECT SUM(P.DARE), SUM(P.AVERE), SUM(P.SALDO_CONSOLIDATO), MIN(P.TIPOCONTO)
+      FROM PIACON_PRO P
+     WHERE P.ID_DITTE = :ID_DITTE AND P.ID_ANNO = :ID_ANNO
+       AND P.MASTRO = :M AND P.CONTO = :C AND P.SOTTOCONTO = :S
+      INTO :DARE, :AVERE, :SALDO_CONSOLIDATO, :TIPOCONTO;
+    DETTAGLIO = 0;
+    DARE = COALESCE(DARE, 0);
+    AVERE = COALESCE(AVERE, 0);
+    SALDO = DARE - AVERE;
+    SALDO_CONSOLIDATO = COALESCE(SALDO_CONSOLIDATO, 0);
+    SUSPEND;
+  END
+END^
+
+/* The heading of a company's printouts: one row, none for an unknown company. */
+CREATE OR ALTER PROCEDURE STAMPA_DITTA_HEADER (
+  ID_DITTA VARCHAR(5))
+RETURNS (
+  RAGIONESOCIALE VARCHAR(30),
+  INDIRIZZO      VARCHAR(30),
+  CAP            VARCHAR(5),
+  COMUNE         VARCHAR(80))
+AS
+BEGIN
+  FOR SELECT D.RAGIONESOCIALE, D.INDIRIZZO, D.CAP, D.COMUNE
+        FROM DITTE D
+       WHERE D.ID_DITTE = :ID_DITTA
+        INTO :RAGIONESOCIALE, :INDIRIZZO, :CAP, :COMUNE
+  DO
+    SUSPEND;
+END^
+
+/*
+ * The chart of accounts of a company, as the six chart reports print it.
+ *
+ * Rows: the shared chart of type IN_TIPO, the company's own accounts of that
+ * type that the shared chart lacks and, when CLIENTE (FORNITORE) is not 0,
+ * one sub-account per customer (supplier) record of the company; in code
+ * order. A row's level (COD_LIVELLO) is 1 for a ledger (CONTO 0), 2 for an
+ * account (SOTTOCONTO 0), 3 for a sub-account (DETTAGLIO 0), 4 for a detail;
+ * LIVELLO 1 to 4 keeps the rows up to that level (other values: all).
+ *
+ * Range: codes from DAMASTRO.DACONTO.DASOTTOCONTO.DADETTAGLIO to
+ * AMASTRO.ACONTO.ASOTTOCONTO.ADETTAGLIO, both included; trailing zeros of
+ * the upper bound take in the whole ledger (account, sub-account), and an
+ * upper bound of all zeros means no upper bound.
+ *
+ * Totals: DARE and AVERE of a row add up the progressive totals of fiscal
+ * year ANNO and chart type IN_TIPO under its code. TIPO_DARE is 1 for a
+ * debit (or zero) balance, 2 for a credit balance; SALDODARE and SALDOAVERE
+ * carry the balance on its side; TOTALEGENERALE is the balance of the whole
+ * year's totals, the same on every row. SOLO_MOVIMENTATI <> 0 leaves out
+ * rows without movements.
+ *
+ * TIPOCONTO: the account's kind (0 ordinary, 1 customer, 2 supplier,
+ * 3 bank); TIPO its nature and INDICE its balance-sheet position, both from
+ * the shared chart.
+ */
+CREATE OR ALTER PROCEDURE PDC_RIGHE (
+  ID_DITTE         VARCHAR(5),
+  IN_TIPO          INTEGER,
+  ANNO             INTEGER,
+  LIVELLO          INTEGER,
+  DAMASTRO         INTEGER,
+  DACONTO          INTEGER,
+  DASOTTOCONTO     INTEGER,
+  DADETTAGLIO      INTEGER,
+  AMASTRO          INTEGER,
+  ACONTO           INTEGER,
+  ASOTTOCONTO      INTEGER,
+  ADETTAGLIO       INTEGER,
+  FORNITORE        INTEGER,
+  CLIENTE          INTEGER,
+  SOLO_MOVIMENTATI INTEGER)
+RETURNS (
+  DITTE_RAGIONESOCIALE VARCHAR(30),
+  DITTE_INDIRIZZO      VARCHAR(30),
+  DITTE_COMUNE         VARCHAR(80),
+  ID_ANNO              INTEGER,
+  COD_CONTABILE        VARCHAR(30),
+  TIPOCONTO            INTEGER,
+  TIPO_DARE            INTEGER,
+  DARE                 DOUBLE PRECISION,
+  AVERE                DOUBLE PRECISION,
+  SALDODARE            DOUBLE PRECISION,
+  SALDOAVERE           DOUBLE PRECISION,
+  TOTALEGENERALE       DOUBLE PRECISION,
+  DESCRIZIONE          VARCHAR(50),
+  TIPO                 INTEGER,
+  COD_LIVELLO          INTEGER,
+  INDICE               VARCHAR(4),
+  MASTRO               INTEGER,
+  CONTO                INTEGER,
+  SOTTOCONTO           INTEGER,
+  DETTAGLIO            INTEGER)
+AS
+DECLARE VARIABLE DA_CHIAVE BIGINT;
+DECLARE VARIABLE A_CHIAVE BIGINT;
+DECLARE VARIABLE MAX_LIVELLO INTEGER;
+DECLARE VARIABLE TOT_DARE DOUBLE PRECISION;
+DECLARE VARIABLE TOT_AVERE DOUBLE PRECISION;
+DECLARE VARIABLE AM INTEGER;
+DECLARE VARIABLE AC INTEGER;
+DECLARE VARIABLE ASC_ INTEGER;
+DECLARE VARIABLE AD INTEGER;
+BEGIN
+  SELECT D.RAGIONESOCIALE, D.INDIRIZZO, D.COMUNE
+    FROM DITTE D
+   WHERE D.ID_DITTE = :ID_DITTE
+    INTO :DITTE_RAGIONESOCIALE, :DITTE_INDIRIZZO, :DITTE_COMUNE;
+  ID_ANNO = ANNO;
+  MAX_LIVELLO = CASE WHEN LIVELLO BETWEEN 1 AND 4 THEN LIVELLO ELSE 4 END;
+
+  DA_CHIAVE = CHIAVE_CONTO(COALESCE(DAMASTRO, 0), COALESCE(DACONTO, 0),
+                           COALESCE(DASOTTOCONTO, 0), COALESCE(DADETTAGLIO, 0));
+  AM = COALESCE(AMASTRO, 0);
+  AC = COALESCE(ACONTO, 0);
+  ASC_ = COALESCE(ASOTTOCONTO, 0);
+  AD = COALESCE(ADETTAGLIO, 0);
+  IF (AM = 0 AND AC = 0 AND ASC_ = 0 AND AD = 0) THEN
+    A_CHIAVE = 9223372036854775807;
+  ELSE
+  BEGIN
+    IF (AC = 0 AND ASC_ = 0 AND AD = 0) THEN
+    BEGIN
+      AC = 9999;
+      ASC_ = 999999;
+      AD = 99999;
+    END
+    ELSE IF (ASC_ = 0 AND AD = 0) THEN
+    BEGIN
+      ASC_ = 999999;
+      AD = 99999;
+    END
+    ELSE IF (AD = 0) THEN
+      AD = 99999;
+    A_CHIAVE = CHIAVE_CONTO(AM, AC, ASC_, AD);
+  END
+
+  SELECT SUM(P.DARE), SUM(P.AVERE)
+    FROM PIACON_PRO P
+   WHERE P.ID_DITTE = :ID_DITTE AND P.ID_ANNO = :ANNO AND P.TIPOCONTO = :IN_TIPO
+    INTO :TOT_DARE, :TOT_AVERE;
+  TOTALEGENERALE = COALESCE(TOT_DARE, 0) - COALESCE(TOT_AVERE, 0);
+
+  FOR SELECT R.MASTRO, R.CONTO, R.SOTTOCONTO, R.DETTAGLIO, R.DESCRIZIONE,
+             R.TIPOCONTO, R.TIPO, R.INDICE
+        FROM (SELECT P.MASTRO, P.CONTO, P.SOTTOCONTO, P.DETTAGLIO, P.DESCRIZIONE,
+                     P.TIPOCONTO, P.TIPO, P.INDICE
+                FROM PIACON P
+               WHERE P.ID_TAB_TIPIPIACO = :IN_TIPO
+              UNION
+              SELECT D.MASTRO, D.CONTO, D.SOTTOCONTO, D.DETTAGLIO, D.DESCRIZIONE,
+                     0, CAST(NULL AS INTEGER), CAST(NULL AS VARCHAR(4))
+                FROM PIACON_DITTE D
+               WHERE D.ID_DITTE = :ID_DITTE AND D.ID_TIPO_PIACO = :IN_TIPO
+                 AND NOT EXISTS (SELECT 1 FROM PIACON X
+                                  WHERE X.ID_TAB_TIPIPIACO = D.ID_TIPO_PIACO
+                                    AND X.MASTRO = D.MASTRO AND X.CONTO = D.CONTO
+                                    AND X.SOTTOCONTO = D.SOTTOCONTO
+                                    AND X.DETTAGLIO = D.DETTAGLIO)
+              UNION
+              SELECT CD.MASTRO, CD.CONTO, CD.SOTTOCONTO, 0, CL.RAGIONESOCIALE,
+                     1, CAST(NULL AS INTEGER), CAST(NULL AS VARCHAR(4))
+                FROM CLIENTI_DITTE CD
+                JOIN CLIENTI CL ON CL.ID_CLIENTI = CD.ID_CLIENTI
+               WHERE CD.ID_DITTE = :ID_DITTE AND COALESCE(:CLIENTE, 0) <> 0
+              UNION
+              SELECT FD.MASTRO, FD.CONTO, FD.SOTTOCONTO, 0, FO.RAGIONESOCIALE,
+                     2, CAST(NULL AS INTEGER), CAST(NULL AS VARCHAR(4))
+                FROM FORNITORI_DITTE FD
+                JOIN FORNITORI FO ON FO.ID_FORNITORI = FD.ID_FORNITORI
+               WHERE FD.ID_DITTE = :ID_DITTE AND COALESCE(:FORNITORE, 0) <> 0) R
+       WHERE CHIAVE_CONTO(R.MASTRO, R.CONTO, R.SOTTOCONTO, R.DETTAGLIO)
+             BETWEEN :DA_CHIAVE AND :A_CHIAVE
+       ORDER BY R.MASTRO, R.CONTO, R.SOTTOCONTO, R.DETTAGLIO
+        INTO :MASTRO, :CONTO, :SOTTOCONTO, :DETTAGLIO, :DESCRIZIONE,
+             :TIPOCONTO, :TIPO, :INDICE
+  DO
+  BEGIN
+    COD_LIVELLO = CASE WHEN CONTO = 0 THEN 1
+                       WHEN SOTTOCONTO = 0 THEN 2
+                       WHEN DETTAGLIO = 0 THEN 3
+                       ELSE 4 END;
+    IF (COD_LIVELLO <= MAX_LIVELLO) THEN
+    BEGIN
+      DARE = NULL;
+      AVERE = NULL;
+      SELECT SUM(P.DARE), SUM(P.AVERE)
+        FROM PIACON_PRO P
+       WHERE P.ID_DITTE = :ID_DITTE AND P.ID_ANNO = :ANNO
+         AND P.TIPOCONTO = :IN_TIPO AND P.MASTRO = :MASTRO
+         AND (:COD_LIVELLO < 2 OR P.CONTO = :CONTO)
+         AND (:COD_LIVELLO < 3 OR P.SOTTOCONTO = :SOTTOCONTO)
+         AND (:COD_LIVELLO < 4 OR P.DETTAGLIO = :DETTAGLIO)
+        INTO :DARE, :AVERE;
+      DARE = COALESCE(DARE, 0);
+      AVERE = COALESCE(AVERE, 0);
+      IF (COALESCE(SOLO_MOVIMENTATI, 0) = 0 OR DARE <> 0 OR AVERE <> 0) THEN
+      BEGIN
+        TIPO_DARE = CASE WHEN DARE >= AVERE THEN 1 ELSE 2 END;
+        SALDODARE = MAXVALUE(DARE - AVERE, 0);
+        SALDOAVERE = MAXVALUE(AVERE - DARE, 0);
+        COD_CONTABILE = CIFRE(MASTRO, 2);
+        IF (COD_LIVELLO >= 2) THEN
+          COD_CONTABILE = COD_CONTABILE || '.' || CIFRE(CONTO, 2);
+        IF (COD_LIVELLO >= 3) THEN
+          COD_CONTABILE = COD_CONTABILE || '.' || CIFRE(SOTTOCONTO, 4);
+        IF (COD_LIVELLO >= 4) THEN
+          COD_CONTABILE = COD_CONTABILE || '.' || CIFRE(DETTAGLIO, 3);
+        SUSPEND;
+      END
+    END
+  END
+END^
+
+CREATE OR ALTER PROCEDURE STAMPA_LISTA_PDC (
+  ID_DITTE  VARCHAR(5),
+  IN_TIPO   INTEGER,
+  ANNO      INTEGER,
+  LIVELLO   INTEGER,
+  FORNITORE INTEGER,
+  CLIENTE   INTEGER)
+RETURNS (
+  DITTE_RAGIONESOCIALE VARCHAR(30),
+  DITTE_INDIRIZZO      VARCHAR(30),
+  DITTE_COMUNE         VARCHAR(80),
+  ID_ANNO              INTEGER,
+  COD_CONTABILE        VARCHAR(30),
+  TIPOCONTO            INTEGER,
+  TIPO_DARE            INTEGER,
+  DARE                 DOUBLE PRECISION,
+  AVERE                DOUBLE PRECISION,
+  DESCRIZIONE          VARCHAR(50),
+  TIPO                 INTEGER,
+  COD_LIVELLO          INTEGER,
+  INDICE               VARCHAR(4))
+AS
+BEGIN
+  FOR SELECT R.DITTE_RAGIONESOCIALE, R.DITTE_INDIRIZZO, R.DITTE_COMUNE, R.ID_ANNO,
+             R.COD_CONTABILE, R.TIPOCONTO, R.TIPO_DARE, R.DARE, R.AVERE,
+             R.DESCRIZIONE, R.TIPO, R.COD_LIVELLO, R.INDICE
+        FROM PDC_RIGHE(:ID_DITTE, :IN_TIPO, :ANNO, :LIVELLO, 0, 0, 0, 0, 0, 0, 0, 0,
+                       :FORNITORE, :CLIENTE, 0) R
+        INTO :DITTE_RAGIONESOCIALE, :DITTE_INDIRIZZO, :DITTE_COMUNE, :ID_ANNO,
+             :COD_CONTABILE, :TIPOCONTO, :TIPO_DARE, :DARE, :AVERE,
+             :DESCRIZIONE, :TIPO, :COD_LIVELLO, :INDICE
+  DO
+    SUSPEND;
+END^
+
+CREATE OR ALTER PROCEDURE STAMPA_LISTA_PDC_XCC (
+  ID_DITTE     VARCHAR(5),
+  IN_TIPO      INTEGER,
+  ANNO         INTEGER,
+  LIVELLO      INTEGER,
+  DAMASTRO     INTEGER,
+  DACONTO      INTEGER,
+  DASOTTOCONTO INTEGER,
+  DADETTAGLIO  INTEGER,
+  AMASTRO      INTEGER,
+  ACONTO       INTEGER,
+  ASOTTOCONTO  INTEGER,
+  ADETTAGLIO   INTEGER,
+  FORNITORE    INTEGER,
+  CLIENTE      INTEGER)
+RETURNS (
+  DITTE_RAGIONESOCIALE VARCHAR(30),
+  DITTE_INDIRIZZO      VARCHAR(30),
+  DITTE_COMUNE         VARCHAR(80),
+  ID_ANNO              INTEGER,
+  COD_CONTABILE        VARCHAR(30),
+  TIPOCONTO            INTEGER,
+  TIPO_DARE            INTEGER,
+  DARE                 DOUBLE PRECISION,
+  AVERE                DOUBLE PRECISION,
+  DESCRIZIONE          VARCHAR(50),
+  TIPO                 INTEGER,
+  COD_LIVELLO          INTEGER,
+  INDICE               VARCHAR(4))
+AS
+BEGIN
+  FOR SELECT R.DITTE_RAGIONESOCIALE, R.DITTE_INDIRIZZO, R.DITTE_COMUNE, R.ID_ANNO,
+             R.COD_CONTABILE, R.TIPOCONTO, R.TIPO_DARE, R.DARE, R.AVERE,
+             R.DESCRIZIONE, R.TIPO, R.COD_LIVELLO, R.INDICE
+        FROM PDC_RIGHE(:ID_DITTE, :IN_TIPO, :ANNO, :LIVELLO,
+                       :DAMASTRO, :DACONTO, :DASOTTOCONTO, :DADETTAGLIO,
+                       :AMASTRO, :ACONTO, :ASOTTOCONTO, :ADETTAGLIO,
+                       :FORNITORE, :CLIENTE, 0) R
+        INTO :DITTE_RAGIONESOCIALE, :DITTE_INDIRIZZO, :DITTE_COMUNE, :ID_ANNO,
+             :COD_CONTABILE, :TIPOCONTO, :TIPO_DARE, :DARE, :AVERE,
+             :DESCRIZIONE, :TIPO, :COD_LIVELLO, :INDICE
+  DO
+    SUSPEND;
+END^
+
+/* The chart with totals and balances, every account. */
+CREATE OR ALTER PROCEDURE STAMPA_LISTA_PDC_TOT (
+  ID_DITTE  VARCHAR(5),
+  IN_TIPO   INTEGER,
+  ANNO      INTEGER,
+  LIVELLO   INTEGER,
+  FORNITORE INTEGER,
+  CLIENTE   INTEGER)
+RETURNS (
+  DITTE_RAGIONESOCIALE VARCHAR(30),
+  DITTE_INDIRIZZO      VARCHAR(30),
+  DITTE_COMUNE         VARCHAR(80),
+  ID_ANNO              INTEGER,
+  COD_CONTABILE        VARCHAR(30),
+  TIPOCONTO            INTEGER,
+  TIPO_DARE            INTEGER,
+  DARE                 DOUBLE PRECISION,
+  AVERE                DOUBLE PRECISION,
+  SALDODARE            DOUBLE PRECISION,
+  SALDOAVERE           DOUBLE PRECISION,
+  TOTALEGENERALE       DOUBLE PRECISION,
+  DESCRIZIONE          VARCHAR(50),
+  TIPO                 INTEGER,
+  COD_LIVELLO          INTEGER,
+  INDICE               VARCHAR(4))
+AS
+BEGIN
+  FOR SELECT R.DITTE_RAGIONESOCIALE, R.DITTE_INDIRIZZO, R.DITTE_COMUNE, R.ID_ANNO,
+             R.COD_CONTABILE, R.TIPOCONTO, R.TIPO_DARE, R.DARE, R.AVERE,
+             R.SALDODARE, R.SALDOAVERE, R.TOTALEGENERALE,
+             R.DESCRIZIONE, R.TIPO, R.COD_LIVELLO, R.INDICE
+        FROM PDC_RIGHE(:ID_DITTE, :IN_TIPO, :ANNO, :LIVELLO, 0, 0, 0, 0, 0, 0, 0, 0,
+                       :FORNITORE, :CLIENTE, 0) R
+        INTO :DITTE_RAGIONESOCIALE, :DITTE_INDIRIZZO, :DITTE_COMUNE, :ID_ANNO,
+             :COD_CONTABILE, :TIPOCONTO, :TIPO_DARE, :DARE, :AVERE,
+             :SALDODARE, :SALDOAVERE, :TOTALEGENERALE,
+             :DESCRIZIONE, :TIPO, :COD_LIVELLO, :INDICE
+  DO
+    SUSPEND;
+END^
+
+/* The same for a range of accounts. */
+CREATE OR ALTER PROCEDURE STAMPA_LISTA_PDC_TOT_XCC (
+  ID_DITTE     VARCHAR(5),
+  IN_TIPO      INTEGER,
+  ANNO         INTEGER,
+  LIVELLO      INTEGER,
+  DAMASTRO     INTEGER,
+  DACONTO      INTEGER,
+  DASOTTOCONTO INTEGER,
+  DADETTAGLIO  INTEGER,
+  AMASTRO      INTEGER,
+  ACONTO       INTEGER,
+  ASOTTOCONTO  INTEGER,
+  ADETTAGLIO   INTEGER,
+  FORNITORE    INTEGER,
+  CLIENTE      INTEGER)
+RETURNS (
+  DITTE_RAGIONESOCIALE VARCHAR(30),
+  DITTE_INDIRIZZO      VARCHAR(30),
+  DITTE_COMUNE         VARCHAR(80),
+  ID_ANNO              INTEGER,
+  COD_CONTABILE        VARCHAR(30),
+  TIPOCONTO            INTEGER,
+  TIPO_DARE            INTEGER,
+  DARE                 DOUBLE PRECISION,
+  AVERE                DOUBLE PRECISION,
+  SALDODARE            DOUBLE PRECISION,
+  SALDOAVERE           DOUBLE PRECISION,
+  TOTALEGENERALE       DOUBLE PRECISION,
+  DESCRIZIONE          VARCHAR(50),
+  TIPO                 INTEGER,
+  COD_LIVELLO          INTEGER,
+  INDICE               VARCHAR(4))
+AS
+BEGIN
+  FOR SELECT R.DITTE_RAGIONESOCIALE, R.DITTE_INDIRIZZO, R.DITTE_COMUNE, R.ID_ANNO,
+             R.COD_CONTABILE, R.TIPOCONTO, R.TIPO_DARE, R.DARE, R.AVERE,
+             R.SALDODARE, R.SALDOAVERE, R.TOTALEGENERALE,
+             R.DESCRIZIONE, R.TIPO, R.COD_LIVELLO, R.INDICE
+        FROM PDC_RIGHE(:ID_DITTE, :IN_TIPO, :ANNO, :LIVELLO,
+                       :DAMASTRO, :DACONTO, :DASOTTOCONTO, :DADETTAGLIO,
+                       :AMASTRO, :ACONTO, :ASOTTOCONTO, :ADETTAGLIO,
+                       :FORNITORE, :CLIENTE, 0) R
+        INTO :DITTE_RAGIONESOCIALE, :DITTE_INDIRIZZO, :DITTE_COMUNE, :ID_ANNO,
+             :COD_CONTABILE, :TIPOCONTO, :TIPO_DARE, :DARE, :AVERE,
+             :SALDODARE, :SALDOAVERE, :TOTALEGENERALE,
+             :DESCRIZIONE, :TIPO, :COD_LIVELLO, :INDICE
+  DO
+    SUSPEND;
+END^
+
+/* The account position: only the accounts with movements. */
+CREATE OR ALTER PROCEDURE STAMPA_SITUAZIONE (
+  ID_DITTE  VARCHAR(5),
+  IN_TIPO   INTEGER,
+  ANNO      INTEGER,
+  LIVELLO   INTEGER,
+  FORNITORI INTEGER,
+  CLIENTI   INTEGER)
+RETURNS (
+  DITTE_RAGIONESOCIALE VARCHAR(30),
+  DITTE_INDIRIZZO      VARCHAR(30),
+  DITTE_COMUNE         VARCHAR(80),
+  ID_ANNO              INTEGER,
+  COD_CONTABILE        VARCHAR(30),
+  TIPOCONTO            INTEGER,
+  TIPO_DARE            INTEGER,
+  DARE                 DOUBLE PRECISION,
+  AVERE                DOUBLE PRECISION,
+  SALDODARE            DOUBLE PRECISION,
+  SALDOAVERE           DOUBLE PRECISION,
+  TOTALEGENERALE       DOUBLE PRECISION,
+  DESCRIZIONE          VARCHAR(50),
+  TIPO                 INTEGER,
+  COD_LIVELLO          INTEGER,
+  INDICE               VARCHAR(4))
+AS
+BEGIN
+  FOR SELECT R.DITTE_RAGIONESOCIALE, R.DITTE_INDIRIZZO, R.DITTE_COMUNE, R.ID_ANNO,
+             R.COD_CONTABILE, R.TIPOCONTO, R.TIPO_DARE, R.DARE, R.AVERE,
+             R.SALDODARE, R.SALDOAVERE, R.TOTALEGENERALE,
+             R.DESCRIZIONE, R.TIPO, R.COD_LIVELLO, R.INDICE
+        FROM PDC_RIGHE(:ID_DITTE, :IN_TIPO, :ANNO, :LIVELLO, 0, 0, 0, 0, 0, 0, 0, 0,
+                       :FORNITORI, :CLIENTI, 1) R
+        INTO :DITTE_RAGIONESOCIALE, :DITTE_INDIRIZZO, :DITTE_COMUNE, :ID_ANNO,
+             :COD_CONTABILE, :TIPOCONTO, :TIPO_DARE, :DARE, :AVERE,
+             :SALDODARE, :SALDOAVERE, :TOTALEGENERALE,
+             :DESCRIZIONE, :TIPO, :COD_LIVELLO, :INDICE
+  DO
+    SUSPEND;
+END^
+
+/* The account position for a range of accounts. */
+CREATE OR ALTER PROCEDURE STAMPA_SITUAZIONE_XCC (
+  ID_DITTE     VARCHAR(5),
+  IN_TIPO      INTEGER,
+  ANNO         INTEGER,
+  LIVELLO      INTEGER,
+  DAMASTRO     INTEGER,
+  DACONTO      INTEGER,
+  DASOTTOCONTO INTEGER,
+  DADETTAGLIO  INTEGER,
+  AMASTRO      INTEGER,
+  ACONTO       INTEGER,
+  ASOTTOCONTO  INTEGER,
+  ADETTAGLIO   INTEGER,
+  FORNITORE    INTEGER,
+  CLIENTE      INTEGER)
+RETURNS (
+  DITTE_RAGIONESOCIALE VARCHAR(30),
+  DITTE_INDIRIZZO      VARCHAR(30),
+  DITTE_COMUNE         VARCHAR(80),
+  ID_ANNO              INTEGER,
+  COD_CONTABILE        VARCHAR(30),
+  TIPOCONTO            INTEGER,
+  TIPO_DARE            INTEGER,
+  DARE                 DOUBLE PRECISION,
+  AVERE                DOUBLE PRECISION,
+  SALDODARE            DOUBLE PRECISION,
+  SALDOAVERE           DOUBLE PRECISION,
+  TOTALEGENERALE       DOUBLE PRECISION,
+  DESCRIZIONE          VARCHAR(50),
+  TIPO                 INTEGER,
+  COD_LIVELLO          INTEGER,
+  INDICE               VARCHAR(4))
+AS
+BEGIN
+  FOR SELECT R.DITTE_RAGIONESOCIALE, R.DITTE_INDIRIZZO, R.DITTE_COMUNE, R.ID_ANNO,
+             R.COD_CONTABILE, R.TIPOCONTO, R.TIPO_DARE, R.DARE, R.AVERE,
+             R.SALDODARE, R.SALDOAVERE, R.TOTALEGENERALE,
+             R.DESCRIZIONE, R.TIPO, R.COD_LIVELLO, R.INDICE
+        FROM PDC_RIGHE(:ID_DITTE, :IN_TIPO, :ANNO, :LIVELLO,
+                       :DAMASTRO, :DACONTO, :DASOTTOCONTO, :DADETTAGLIO,
+                       :AMASTRO, :ACONTO, :ASOTTOCONTO, :ADETTAGLIO,
+                       :FORNITORE, :CLIENTE, 1) R
+        INTO :DITTE_RAGIONESOCIALE, :DITTE_INDIRIZZO, :DITTE_COMUNE, :ID_ANNO,
+             :COD_CONTABILE, :TIPOCONTO, :TIPO_DARE, :DARE, :AVERE,
+             :SALDODARE, :SALDOAVERE, :TOTALEGENERALE,
+             :DESCRIZIONE, :TIPO, :COD_LIVELLO, :INDICE
+  DO
+    SUSPEND;
+END^
+
+SET TERM ; ^
+COMMIT;
