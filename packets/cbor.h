@@ -1,0 +1,155 @@
+// A small CBOR (RFC 8949) writer and a bounds-checked reader, for the
+// binary packets and the wire frames.
+//
+// The writer appends straight into one byte vector and allocates nothing
+// per item beyond that vector's growth. It always writes the shortest
+// head, definite lengths, and doubles as 64-bit floats so that they
+// survive bit for bit.
+//
+// The reader is a cursor over bytes it does not own; it looks only at the
+// span it was given. Every read checks that the item is there in full, a
+// declared length or count is never believed beyond what the remaining
+// bytes could hold, and nesting is limited. Any violation fails with an
+// orvala::Error that names the offset. Indefinite lengths are refused.
+//
+// Writer and reader are single-threaded objects.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "common/variant.h"
+
+namespace orvala::cbor {
+
+enum class Major : uint8_t {
+  Unsigned = 0,
+  Negative = 1,
+  Bytes = 2,
+  Text = 3,
+  Array = 4,
+  Map = 5,
+  Tag = 6,
+  Simple = 7,  // false, true, null, undefined and floats
+};
+
+// Tags of this system, in the first-come-first-served range of the IANA
+// tag registry's unassigned numbers. docs/packets.md lists what each holds.
+inline constexpr uint64_t kTagSelfDescribed = 55799;  // RFC 8949's magic prefix
+inline constexpr uint64_t kTagInt16 = 20224;
+inline constexpr uint64_t kTagInt64 = 20225;
+inline constexpr uint64_t kTagTimestamp = 20226;      // [day, time]
+inline constexpr uint64_t kTagCurrency = 20227;       // int64 scaled by 10,000
+inline constexpr uint64_t kTagAutomationDate = 20228; // float64 days since 1899-12-30
+inline constexpr uint64_t kTagStringArray = 20229;    // array of text strings
+inline constexpr uint64_t kTagUtf16 = 20230;          // UTF-16LE bytes of a text that is not valid Unicode
+
+class Writer {
+ public:
+  Writer() = default;
+  explicit Writer(size_t reserve) { out_.reserve(reserve); }
+
+  void Unsigned(uint64_t value) { Head(Major::Unsigned, value); }
+  void Int(int64_t value);
+  void Bytes(std::span<const uint8_t> bytes);
+  void Bytes(std::string_view bytes);  // single-byte strings travel as byte strings
+  void Text(std::string_view utf8);
+  void ArrayHeader(uint64_t count) { Head(Major::Array, count); }
+  void MapHeader(uint64_t count) { Head(Major::Map, count); }
+  void Tag(uint64_t tag) { Head(Major::Tag, tag); }
+  void Double(double value);
+  void Bool(bool value) { out_.push_back(value ? 0xF5 : 0xF4); }
+  void Null() { out_.push_back(0xF6); }
+  void Undefined() { out_.push_back(0xF7); }
+
+  size_t size() const { return out_.size(); }
+  void Reserve(size_t bytes) { out_.reserve(bytes); }
+  std::vector<uint8_t> Take() { return std::move(out_); }
+
+ private:
+  void Head(Major major, uint64_t argument);
+  std::vector<uint8_t> out_;
+};
+
+class Reader {
+ public:
+  static constexpr int kDefaultMaxDepth = 64;
+
+  explicit Reader(std::span<const uint8_t> bytes, int max_depth = kDefaultMaxDepth)
+      : bytes_(bytes), max_depth_(max_depth) {}
+
+  size_t offset() const { return pos_; }
+  size_t remaining() const { return bytes_.size() - pos_; }
+  bool at_end() const { return pos_ == bytes_.size(); }
+
+  // The major type of the next item; fails at the end of the input.
+  Major PeekMajor() const;
+  bool PeekNull() const;
+  bool PeekUndefined() const;
+  bool PeekFloat() const;
+  bool PeekBool() const;
+  bool PeekTag(uint64_t tag) const;  // the next item is this tag
+
+  uint64_t ReadUnsigned();
+  int64_t ReadInt();  // an unsigned or negative integer that fits int64
+  int32_t ReadInt32();
+  std::span<const uint8_t> ReadBytes();
+  std::string_view ReadBytesAsString();
+  std::string_view ReadText();  // checked to be valid UTF-8
+  uint64_t ReadArrayHeader();   // the count is at most remaining()
+  uint64_t ReadMapHeader();     // twice the count is at most remaining()
+  uint64_t ReadTag();
+  void ExpectTag(uint64_t tag);
+  double ReadDouble();  // accepts half, single and double floats
+  bool ReadBool();
+  void ReadNull();
+  bool TryReadNull();
+  bool TryReadUndefined();
+  void ExpectArray(uint64_t count);  // an array of exactly this many items
+  void Skip();          // one whole item, however nested
+  void ExpectEnd() const;  // nothing follows
+
+  [[noreturn]] void Fail(std::string_view what) const;
+
+  // Held while reading the items of one array, map or tag; refuses to go
+  // deeper than the reader's limit, which bounds recursion on any input.
+  class Nest {
+   public:
+    explicit Nest(Reader& reader);
+    ~Nest() { --reader_.depth_; }
+    Nest(const Nest&) = delete;
+    Nest& operator=(const Nest&) = delete;
+
+   private:
+    Reader& reader_;
+  };
+
+ private:
+  struct Head {
+    Major major;
+    uint8_t info;  // the low five bits of the initial byte
+    uint64_t argument;
+  };
+  Head PeekHead(size_t* length) const;
+  Head ReadHead(Major expected);
+
+  std::span<const uint8_t> bytes_;
+  size_t pos_ = 0;
+  int depth_ = 0;
+  int max_depth_;
+};
+
+// Automation variants in CBOR, for the wire protocol: Empty is undefined,
+// Null is null, I4 a plain integer, I2 and I8 tagged integers, R8 a 64-bit
+// float, Currency and Date tagged, BStr a UTF-8 text string (tagged UTF-16
+// when the text holds a lone surrogate), Bool true/false, ByteArray a byte
+// string, VariantArray an array, StringArray a tagged array of texts.
+// Decoding also takes what another CBOR writer would produce for these:
+// plain integers beyond int32 become I8, narrower floats become R8.
+void EncodeVariant(Writer& writer, const Variant& value);
+Variant DecodeVariant(Reader& reader);
+
+}  // namespace orvala::cbor

@@ -1,0 +1,126 @@
+// The content of the four packets that travel between the server and its
+// clients: data packets (column descriptions and rows), delta packets (the
+// client's changed rows), error packets (the delta rows that failed) and
+// parameter packets.
+//
+// These are plain values. How they become bytes is codec.h's concern; the
+// types here say only what a packet holds. Every string value, field name,
+// origin, message and parameter name is kept as the single-byte bytes of
+// the packet's code page, exactly as the database gave it.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/value.h"
+
+namespace orvala::packets {
+
+// Provider flags of a delta field: which statements the field takes part in.
+inline constexpr uint8_t kInUpdate = 1;
+inline constexpr uint8_t kInWhere = 2;
+inline constexpr uint8_t kInKey = 4;
+inline constexpr uint8_t kHidden = 8;
+
+// A column of a data or delta packet. A field with children is a nested
+// table: the rows of a detail query linked to this packet's query.
+struct Field {
+  std::string name;  // letter case kept
+  FieldType type = FieldType::Unknown;
+  int size = 0;
+  int scale = 0;
+  bool required = false;
+  std::string origin;  // "TABLE.COLUMN" as the database knows them, or ""
+  uint8_t prov_flags = kInUpdate | kInWhere;  // meaningful in deltas
+  bool server_calc = false;                   // meaningful in deltas
+  std::vector<Field> children;
+
+  bool is_nested() const { return !children.empty(); }
+  friend bool operator==(const Field&, const Field&) = default;
+};
+
+// Counts of a field list's two kinds of columns; a row holds one value per
+// plain field and one detail list per nested field, each in field order.
+size_t PlainFieldCount(const std::vector<Field>& fields);
+size_t NestedFieldCount(const std::vector<Field>& fields);
+
+struct Row {
+  std::vector<Value> values;
+  std::vector<std::vector<Row>> details;
+  friend bool operator==(const Row&, const Row&) = default;
+};
+
+struct DataPacket {
+  std::string code_page = "WINDOWS-1252";
+  // A slice that continues an earlier fetch may come without column
+  // descriptions; its fields are then empty and its rows still complete.
+  bool has_metadata = true;
+  std::vector<Field> fields;
+  std::vector<Row> rows;
+  friend bool operator==(const DataPacket&, const DataPacket&) = default;
+};
+
+// Unmodified rows travel only as parents of changed detail rows.
+enum class UpdateKind : uint8_t { Unmodified = 0, Modify = 1, Insert = 2, Delete = 3 };
+
+struct DeltaRow {
+  UpdateKind kind = UpdateKind::Unmodified;
+  // Per plain field, or empty when the row has no old version (inserts).
+  std::vector<Value> old_values;
+  // Per plain field, or empty: nullopt is "not changed" (no new value),
+  // while a held null Value is "set to null". The resolver must tell them
+  // apart, so the two never collapse on the way.
+  std::vector<std::optional<Value>> new_values;
+  std::vector<std::vector<DeltaRow>> details;  // per nested field
+  friend bool operator==(const DeltaRow&, const DeltaRow&) = default;
+};
+
+struct DeltaPacket {
+  std::string code_page = "WINDOWS-1252";
+  std::vector<Field> fields;
+  std::vector<DeltaRow> rows;
+  std::optional<std::string> table_name;  // overrides the table found in the SQL
+  friend bool operator==(const DeltaPacket&, const DeltaPacket&) = default;
+};
+
+inline constexpr int32_t kResponseSkip = 1;
+inline constexpr int32_t kResponseAbort = 2;
+
+struct ErrorRow {
+  int32_t record_number = 0;
+  int32_t response = kResponseSkip;
+  std::string message;
+  std::string context;
+  int32_t category = 1;
+  int32_t error_code = 0;
+  friend bool operator==(const ErrorRow&, const ErrorRow&) = default;
+};
+
+struct ErrorPacket {
+  std::string code_page = "WINDOWS-1252";
+  std::vector<ErrorRow> rows;
+  friend bool operator==(const ErrorPacket&, const ErrorPacket&) = default;
+};
+
+inline constexpr int32_t kParamInput = 1;
+inline constexpr int32_t kParamOutput = 2;
+inline constexpr int32_t kParamInputOutput = 3;
+inline constexpr int32_t kParamResult = 4;
+
+struct PacketParam {
+  std::string name;
+  Value value;
+  FieldType data_type = FieldType::Unknown;  // Unknown: the parameter has no type yet
+  int32_t param_type = kParamInput;
+  friend bool operator==(const PacketParam&, const PacketParam&) = default;
+};
+
+struct ParamPacket {
+  std::string code_page = "WINDOWS-1252";
+  std::vector<PacketParam> params;
+  friend bool operator==(const ParamPacket&, const ParamPacket&) = default;
+};
+
+}  // namespace orvala::packets
