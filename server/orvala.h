@@ -1,0 +1,79 @@
+// TOrvala: the remote object, one per client.
+//
+// A remote object owns its connection OrvalaConnection, the routine calls
+// that run the database's routines, and (through the provider service) its
+// providers. Every call arrives through Invoke, by interface slot or by
+// dispatch identifier, and runs inside the common frame.
+//
+// Thread safety: a remote object lives on one thread, which makes every
+// call; Invoke also takes the object's own lock, so a second thread that
+// calls in by mistake waits instead of racing.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "driver/connection.h"
+#include "driver/query.h"
+#include "server/accounting_services.h"
+#include "server/call.h"
+#include "server/frame.h"
+#include "server/server_process.h"
+
+namespace orvala::server {
+
+class TOrvala {
+ public:
+  explicit TOrvala(ServerProcess& process);
+  ~TOrvala();
+  TOrvala(const TOrvala&) = delete;
+  TOrvala& operator=(const TOrvala&) = delete;
+
+  const std::string& name() const { return name_; }
+  ServerProcess& process() const { return process_; }
+  driver::Connection& connection() { return connection_; }
+
+  // `args` holds the arguments in interface order; out arguments are
+  // written into it.
+  CallOutcome InvokeBySlot(int slot, std::vector<Variant>& args);
+  CallOutcome InvokeByDispid(int32_t dispid, std::vector<Variant>& args);
+  CallOutcome Invoke(const MethodDef& method, std::vector<Variant>& args);
+
+  // The routine calls and other components of the object, by name.
+  driver::Query* RoutineCall(std::string_view name) const;
+  std::vector<std::string> ComponentNames() const;
+
+  std::recursive_mutex& lock() { return lock_; }
+
+ private:
+  using Body = void (TOrvala::*)(Call&);
+  static const std::map<std::string, Body, std::less<>>& Bodies();
+
+  void RemoteDataModuleDestroy();
+  void WriteLog(const std::u16string& user, int32_t kind, const std::u16string& message);
+
+  // Sign-in, rights, log and sessions.
+  void Login(Call& call);
+  void Logoff(Call& call);
+  void ScriviLOG(Call& call);
+  void CanDo(Call& call);
+  void GetSession(Call& call);
+  // The database connection and client-supplied statements.
+  void OpenDB(Call& call);
+  void ExecSQL(Call& call);
+
+  driver::Query& AddRoutineCall(const std::string& name, const std::string& sql,
+                                std::vector<driver::ListedField> listed = {});
+
+  ServerProcess& process_;
+  std::recursive_mutex lock_;
+  std::string name_;
+  driver::Connection connection_;
+  std::vector<std::unique_ptr<driver::Query>> routine_calls_;
+  AccountingServices accounting_{connection_};
+};
+
+}  // namespace orvala::server

@@ -1,0 +1,55 @@
+#include "server/server_process.h"
+
+#include <algorithm>
+
+namespace orvala::server {
+
+ServerProcess::ServerProcess(registry::Registry registry, SessionCounter::Clock clock)
+    : registry_(std::move(registry)),
+      sessions_(std::move(clock)),
+      catalogue_(catalogue::Module::Catalogue),
+      reports_(catalogue::Module::Report) {}
+
+std::string ServerProcess::RegisterObject(const void* object, driver::Connection* connection) {
+  std::lock_guard lock(objects_mutex_);
+  std::string name = "Orvala";
+  for (int suffix = 1;; ++suffix) {
+    const bool taken = std::any_of(objects_.begin(), objects_.end(),
+                                   [&](const LiveObject& o) { return o.name == name; });
+    if (!taken) break;
+    name = "Orvala_" + std::to_string(suffix);
+  }
+  objects_.push_back({object, connection, name});
+  if (!home_) BindModulesLocked(connection);
+  return name;
+}
+
+void ServerProcess::UnregisterObject(const void* object) {
+  std::lock_guard lock(objects_mutex_);
+  auto it = std::find_if(objects_.begin(), objects_.end(),
+                         [&](const LiveObject& o) { return o.object == object; });
+  if (it == objects_.end()) return;
+  const bool was_home = it->connection == home_;
+  objects_.erase(it);
+  if (was_home) BindModulesLocked(objects_.empty() ? nullptr : objects_.front().connection);
+}
+
+void ServerProcess::BindModulesLocked(driver::Connection* connection) {
+  home_ = connection;
+  for (catalogue::QueryModule* module : {&catalogue_, &reports_}) {
+    std::lock_guard module_lock(module->lock());
+    module->Bind(connection);
+  }
+}
+
+size_t ServerProcess::object_count() const {
+  std::lock_guard lock(objects_mutex_);
+  return objects_.size();
+}
+
+driver::Connection* ServerProcess::home_connection() const {
+  std::lock_guard lock(objects_mutex_);
+  return home_;
+}
+
+}  // namespace orvala::server

@@ -1,0 +1,79 @@
+// The type library OrvalaAppServer: the identifiers of the library, the
+// interface IOrvala and the class Orvala, and every entry of the interface
+// with its slot, dispatch identifier and arguments.
+//
+// The table is constant; it may be read from any thread.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "common/guid.h"
+#include "common/variant.h"
+
+namespace orvala::server {
+
+enum class ArgType { BStr, I4, R8, Variant };
+enum class ArgDirection { In, Out, InOut };
+// What the out-and-retval argument holds: nothing, the 0/1 method result
+// (typed HRESULT in the interface), or a variant.
+enum class ResultType { None, MethodResult, Variant };
+
+struct ArgDef {
+  const char* name;
+  ArgDirection direction;
+  ArgType type;
+};
+
+// Which interface an entry belongs to.
+enum class InterfaceKind { Unknown, Dispatch, AppServer, Orvala };
+
+struct MethodDef {
+  int slot;             // entry position in the interface, 0-based over all 45 entries
+  int32_t dispid;       // 0 for the IUnknown and IDispatch entries
+  const char* name;
+  InterfaceKind kind;
+  std::span<const ArgDef> args;  // without the result
+  ResultType result;
+  const char* result_name;       // "Result", "AResult"; nullptr without a result
+};
+
+struct LibraryInfo {
+  const char* name;        // "OrvalaAppServer"
+  const char* help_string;
+  Guid libid;
+  int major, minor;
+  int lcid;
+  const char* interface_name;
+  const char* interface_help;
+  Guid iid;
+  Guid base_iid;           // IAppServer
+  const char* class_name;  // "Orvala"
+  const char* class_help;  // "Orvala Object"
+  Guid clsid;
+  const char* prog_id;     // "OrvalaAppServer.Orvala"
+};
+
+const LibraryInfo& Library();
+
+// All 45 entries, in slot order.
+std::span<const MethodDef> Methods();
+
+// The entries that remote calls reach (the provider operations and the 31
+// methods of IOrvala), found by slot or by dispatch identifier.
+const MethodDef* MethodBySlot(int slot);
+const MethodDef* MethodByDispid(int32_t dispid);
+// Without regard to case, as GetIDsOfNames resolves names.
+const MethodDef* MethodByName(std::string_view name);
+// The dispatch identifier of an argument name within a method (its index).
+std::optional<int> ArgIndexByName(const MethodDef& method, std::string_view name);
+
+// A readable description of the interface (what GetTypeInfo hands out).
+std::string DescribeTypeLibrary();
+
+const char* ArgTypeName(ArgType type);  // "BSTR", "I4", "R8", "VARIANT"
+
+}  // namespace orvala::server
