@@ -42,6 +42,11 @@ ParsedSql ParseSqlParams(std::string_view sql) {
     } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
       end = sql.find("*/", i + 2);
       end = end == std::string_view::npos ? sql.size() : end + 2;
+    } else if (c == '?') {
+      out.names.emplace_back();  // a positional marker: bound by position only
+      out.text.push_back('?');
+      i = end;
+      continue;
     } else if (c == ':' && i + 1 < sql.size() && IsNameStart(sql[i + 1]) &&
                (i == 0 || !IsNameChar(sql[i - 1]))) {
       end = i + 1;

@@ -3,7 +3,9 @@
 // Clients and the catalogue write parameters as a colon followed by a name
 // (":ID_DITTE"). Firebird takes "?" markers, so the text is rewritten and the
 // names kept in text order. A colon inside a string literal, a quoted
-// identifier or a comment is not a placeholder.
+// identifier or a comment is not a placeholder. A "?" already in the text
+// is a positional placeholder without a name (the update resolver's
+// statements use them).
 #pragma once
 
 #include <string>

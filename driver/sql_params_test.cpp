@@ -26,6 +26,8 @@ TEST(SqlParamsTest, PlaceholdersOutsideLiteralsIdentifiersAndComments) {
       {"select 'unterminated :x", "select 'unterminated :x", {}},
       {"select /* open :x", "select /* open :x", {}},
       {":", ":", {}},
+      {"update t set a = ? where b = :b and c = '?'", "update t set a = ? where b = ? and c = '?'",
+       {"", "b"}},
   };
   for (const Case& c : cases) {
     const ParsedSql parsed = ParseSqlParams(c.sql);
