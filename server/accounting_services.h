@@ -3,12 +3,19 @@
 // supplier checks. Each is one call of a database routine through a routine
 // call that the object owns, on the object's own connection.
 //
+// The methods differ only in data (the routine, how the arguments reach its
+// parameters, which column is read back and what it means), so one table
+// describes them all and one body runs any row of it. The frame around each
+// body (gate, preset, which errors are absorbed) is the remote object's.
+//
 // Thread safety: owned by one remote object and used only on its thread.
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "driver/connection.h"
@@ -21,6 +28,8 @@ class AccountingServices {
  public:
   explicit AccountingServices(driver::Connection& connection);
   ~AccountingServices();
+  AccountingServices(const AccountingServices&) = delete;
+  AccountingServices& operator=(const AccountingServices&) = delete;
 
   using Body = void (AccountingServices::*)(Call&);
   struct Method {
@@ -32,9 +41,15 @@ class AccountingServices {
 
   // The names of the routine calls ("spCheckNumRegistrazione", ...).
   std::vector<std::string> ComponentNames() const;
+  // nullptr when there is no routine call of that name.
+  driver::Query* RoutineCall(std::string_view name) const;
 
  private:
-  driver::Connection& connection_;
+  // Runs row `I` of the routine table; one instance per method.
+  template <size_t I>
+  void Run(Call& call);
+
+  // In the order of the routine table.
   std::vector<std::unique_ptr<driver::Query>> routine_calls_;
 };
 
