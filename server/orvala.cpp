@@ -23,7 +23,12 @@ int32_t AsInt(const Value& v) {
 
 }  // namespace
 
-TOrvala::TOrvala(ServerProcess& process) : process_(process) {
+TOrvala::TOrvala(ServerProcess& process)
+    : process_(process),
+      providers_(providers::ServiceContext{
+          &process.catalogue(), &process.reports(), &connection_,
+          [&process](int32_t bound) { return process.sessions().DrawBelow(bound); },
+          [this] { return OwnComponentNames(); }}) {
   AddRoutineCall("spLogin", "EXECUTE PROCEDURE LOGIN(:USERNAME, :PASSWD)");
   AddRoutineCall("spInsert_APPLOG",
                  "EXECUTE PROCEDURE INSERT_APPLOG(:USERNAME, :TIPO, :APPMESSAGE, :FORMNAME, "
@@ -59,7 +64,9 @@ driver::Query* TOrvala::RoutineCall(std::string_view name) const {
   return nullptr;
 }
 
-std::vector<std::string> TOrvala::ComponentNames() const {
+std::vector<std::string> TOrvala::ComponentNames() const { return providers_.ComponentNames(); }
+
+std::vector<std::string> TOrvala::OwnComponentNames() const {
   std::vector<std::string> names = {"OrvalaConnection"};
   for (const auto& q : routine_calls_) names.push_back(q->name());
   for (std::string& n : accounting_.ComponentNames()) names.push_back(std::move(n));
@@ -72,6 +79,20 @@ const std::map<std::string, TOrvala::Body, std::less<>>& TOrvala::Bodies() {
       {"ScriviLOG", &TOrvala::ScriviLOG}, {"CanDo", &TOrvala::CanDo},
       {"OpenDB", &TOrvala::OpenDB},       {"GetSession", &TOrvala::GetSession},
       {"ExecSQL", &TOrvala::ExecSQL},
+      {"setQuery", &TOrvala::SetQuery},
+      {"AS_ApplyUpdates", &TOrvala::AsApplyUpdates},
+      {"AS_GetRecords", &TOrvala::AsGetRecords},
+      {"AS_DataRequest", &TOrvala::AsDataRequest},
+      {"AS_GetProviderNames", &TOrvala::AsGetProviderNames},
+      {"AS_GetParams", &TOrvala::AsGetParams},
+      {"AS_RowRequest", &TOrvala::AsRowRequest},
+      {"AS_Execute", &TOrvala::AsExecute},
+      {"AddProvider", &TOrvala::AddProvider},
+      {"AddMasterProvider", &TOrvala::AddMasterProvider},
+      {"AddDetailProvider", &TOrvala::AddDetailProvider},
+      {"AddParameter", &TOrvala::AddParameter},
+      {"DestroyProvider", &TOrvala::DestroyProvider},
+      {"DestroyMasterProvider", &TOrvala::DestroyMasterProvider},
   };
   return bodies;
 }
@@ -177,6 +198,67 @@ void TOrvala::ExecSQL(Call& call) {
   statement.SetConnection(&connection_);
   statement.SetSql({call.text(0)});
   statement.Execute();
+}
+
+void TOrvala::SetQuery(Call& call) {
+  providers_.SetQuery(call.text(0), call.i4(1));
+  call.set_result(0);
+}
+
+// Argument positions follow the interface: see type_library.cpp.
+void TOrvala::AsApplyUpdates(Call& call) {
+  int32_t errors = 0;
+  Variant result = providers_.ApplyUpdates(call.text(0), call.var(1), call.i4(2), errors);
+  call.out(3) = Variant::I4(errors);
+  call.set_result(std::move(result));
+}
+
+void TOrvala::AsGetRecords(Call& call) {
+  int32_t recs_out = 0;
+  Variant result = providers_.GetRecords(call.text(0), call.i4(1), recs_out, call.i4(3),
+                                         call.text(4), call.out(5));
+  call.out(2) = Variant::I4(recs_out);
+  call.set_result(std::move(result));
+}
+
+void TOrvala::AsDataRequest(Call& call) {
+  call.set_result(providers_.DataRequest(call.text(0), call.var(1)));
+}
+
+void TOrvala::AsGetProviderNames(Call& call) { call.set_result(providers_.GetProviderNames()); }
+
+void TOrvala::AsGetParams(Call& call) { call.set_result(providers_.GetParams(call.text(0))); }
+
+void TOrvala::AsRowRequest(Call& call) {
+  call.set_result(providers_.RowRequest(call.text(0), call.var(1), call.i4(2)));
+}
+
+void TOrvala::AsExecute(Call& call) {
+  providers_.Execute(call.text(0), call.text(1), call.out(2));
+}
+
+void TOrvala::AddProvider(Call& call) { providers_.AddProvider(call.text(0), call.text(1)); }
+
+void TOrvala::AddMasterProvider(Call& call) {
+  providers_.AddMasterProvider(call.text(0), call.text(1), call.text(2));
+}
+
+void TOrvala::AddDetailProvider(Call& call) {
+  providers_.AddDetailProvider(call.text(0), call.text(1), call.text(2));
+}
+
+void TOrvala::AddParameter(Call& call) {
+  providers_.AddParameter(call.text(0), call.var(1), call.text(2));
+}
+
+void TOrvala::DestroyProvider(Call& call) {
+  providers_.DestroyProvider(call.text(0));
+  call.set_result(0);
+}
+
+void TOrvala::DestroyMasterProvider(Call& call) {
+  providers_.DestroyMasterProvider(call.text(0), call.text(1));
+  call.set_result(0);
 }
 
 void TOrvala::OpenDB(Call&) {

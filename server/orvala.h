@@ -18,29 +18,32 @@
 
 #include "driver/connection.h"
 #include "driver/query.h"
+#include "providers/provider_service.h"
 #include "server/accounting_services.h"
 #include "server/call.h"
 #include "server/frame.h"
+#include "server/object_channel.h"
 #include "server/server_process.h"
 
 namespace orvala::server {
 
-class TOrvala {
+class TOrvala : public ObjectChannel {
  public:
   explicit TOrvala(ServerProcess& process);
-  ~TOrvala();
+  ~TOrvala() override;
   TOrvala(const TOrvala&) = delete;
   TOrvala& operator=(const TOrvala&) = delete;
 
   const std::string& name() const { return name_; }
   ServerProcess& process() const { return process_; }
   driver::Connection& connection() { return connection_; }
+  providers::ProviderService& providers() { return providers_; }
 
   // `args` holds the arguments in interface order; out arguments are
   // written into it.
   CallOutcome InvokeBySlot(int slot, std::vector<Variant>& args);
   CallOutcome InvokeByDispid(int32_t dispid, std::vector<Variant>& args);
-  CallOutcome Invoke(const MethodDef& method, std::vector<Variant>& args);
+  CallOutcome Invoke(const MethodDef& method, std::vector<Variant>& args) override;
 
   // The routine calls and other components of the object, by name.
   driver::Query* RoutineCall(std::string_view name) const;
@@ -64,6 +67,25 @@ class TOrvala {
   // The database connection and client-supplied statements.
   void OpenDB(Call& call);
   void ExecSQL(Call& call);
+  void SetQuery(Call& call);
+  // The provider operations.
+  void AsApplyUpdates(Call& call);
+  void AsGetRecords(Call& call);
+  void AsDataRequest(Call& call);
+  void AsGetProviderNames(Call& call);
+  void AsGetParams(Call& call);
+  void AsRowRequest(Call& call);
+  void AsExecute(Call& call);
+  // Run-time providers.
+  void AddProvider(Call& call);
+  void AddMasterProvider(Call& call);
+  void AddDetailProvider(Call& call);
+  void AddParameter(Call& call);
+  void DestroyProvider(Call& call);
+  void DestroyMasterProvider(Call& call);
+
+  // The components other than the providers and their run-time parts.
+  std::vector<std::string> OwnComponentNames() const;
 
   driver::Query& AddRoutineCall(const std::string& name, const std::string& sql,
                                 std::vector<driver::ListedField> listed = {});
@@ -74,6 +96,7 @@ class TOrvala {
   driver::Connection connection_;
   std::vector<std::unique_ptr<driver::Query>> routine_calls_;
   AccountingServices accounting_{connection_};
+  providers::ProviderService providers_;
 };
 
 }  // namespace orvala::server

@@ -1,0 +1,83 @@
+#include "providers/packet_writer.h"
+
+namespace orvala::providers {
+namespace {
+
+// Re-runs a detail for the master's current row: every parameter that holds
+// no value of its own takes the master field of the same name. The
+// detail's own parameter values are restored afterwards.
+class DetailRun {
+ public:
+  DetailRun(driver::Query& detail, const driver::Query& master) : detail_(detail) {
+    saved_ = detail.params();
+    detail.Close();
+    for (driver::Param& p : detail.params()) {
+      if (p.bound) continue;
+      const int field = master.FieldIndex(p.name);
+      if (field < 0 || static_cast<size_t>(field) >= master.row().size()) continue;
+      const Value& v = master.row()[static_cast<size_t>(field)];
+      if (IsNull(v)) {
+        p.SetNull(master.fields()[static_cast<size_t>(field)].type);
+      } else {
+        p.Set(v);
+      }
+    }
+    detail.Open();
+  }
+  ~DetailRun() {
+    detail_.Close();
+    detail_.ReplaceParams(saved_);
+  }
+
+ private:
+  driver::Query& detail_;
+  driver::ParamList saved_;
+};
+
+}  // namespace
+
+packets::Field PacketField(const FieldInfo& info) {
+  packets::Field f;
+  f.name = info.name;
+  f.type = info.type;
+  f.size = info.size;
+  f.scale = info.scale;
+  f.required = info.required;
+  if (!info.origin.empty()) f.origin = info.relation + "." + info.origin;
+  return f;
+}
+
+std::vector<packets::Field> DescribeFields(driver::Query& query, const DetailsOf& details) {
+  std::vector<packets::Field> fields;
+  for (const FieldInfo& info : query.fields()) fields.push_back(PacketField(info));
+  if (!details) return fields;
+  for (driver::Query* detail : details(&query)) {
+    packets::Field nested;
+    nested.name = detail->name();
+    if (detail->fields().empty()) DetailRun run(*detail, query);
+    nested.children = DescribeFields(*detail, details);
+    fields.push_back(std::move(nested));
+  }
+  return fields;
+}
+
+int32_t WriteRows(driver::Query& query, int32_t count, const DetailsOf& details,
+                  std::vector<packets::Row>& out) {
+  const std::vector<driver::Query*> linked = details ? details(&query) : std::vector<driver::Query*>{};
+  int32_t written = 0;
+  while ((count < 0 || written < count) && query.Next()) {
+    packets::Row row;
+    row.values = query.row();
+    for (driver::Query* detail : linked) {
+      DetailRun run(*detail, query);
+      std::vector<packets::Row> rows;
+      WriteRows(*detail, -1, details, rows);
+      row.details.push_back(std::move(rows));
+    }
+    out.push_back(std::move(row));
+    ++written;
+  }
+  return written;
+}
+
+}  // namespace orvala::providers

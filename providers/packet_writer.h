@@ -1,0 +1,27 @@
+// Rows of an open query written into a data packet, with the rows of every
+// detail query linked to it nested in each master row.
+#pragma once
+
+#include <functional>
+#include <vector>
+
+#include "driver/query.h"
+#include "packets/packet.h"
+
+namespace orvala::providers {
+
+// The detail queries linked to a query, in the order they were linked.
+using DetailsOf = std::function<std::vector<driver::Query*>(const driver::Query*)>;
+
+packets::Field PacketField(const FieldInfo& info);
+
+// The query's fields, then one nested field per linked detail, named by the
+// detail query's component name.
+std::vector<packets::Field> DescribeFields(driver::Query& query, const DetailsOf& details);
+
+// Writes up to `count` rows (-1: all) from the open query's current
+// position; returns how many it wrote.
+int32_t WriteRows(driver::Query& query, int32_t count, const DetailsOf& details,
+                  std::vector<packets::Row>& out);
+
+}  // namespace orvala::providers

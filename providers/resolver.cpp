@@ -1,0 +1,171 @@
+#include "providers/resolver.h"
+
+#include <climits>
+#include <map>
+#include <memory>
+
+#include "common/error.h"
+#include "providers/sql_names.h"
+#include "providers/update_sql.h"
+
+namespace orvala::providers {
+namespace {
+
+constexpr const char* kNoTable = "Unable to resolve records.  Table name not found.";
+constexpr const char* kNotFound = "Record not found or changed by another user";
+constexpr const char* kTooMany = "Update affected more than 1 record.";
+
+// The walk of one apply call: its transaction, the error limit and the
+// statements prepared so far (each distinct text once per call).
+class Walk {
+ public:
+  Walk(const ResolveTarget& target, const packets::DeltaPacket& delta, int32_t max_errors,
+       driver::Transaction& tx)
+      : target_(target), delta_(delta), tx_(tx) {
+    limit_ = max_errors == -1 ? INT32_MAX : max_errors;
+  }
+
+  // False when a failure ended the walk.
+  bool Rows(driver::Query& query, const std::string& table,
+            const std::vector<packets::Field>& fields, const std::vector<packets::DeltaRow>& rows,
+            bool top_level) {
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const packets::DeltaRow& row = rows[i];
+      const int32_t record = static_cast<int32_t>(i + 1);
+      if (row.kind == packets::UpdateKind::Insert) {
+        if (!Row(query, table, fields, row, record, top_level)) return false;
+        if (!Details(fields, row)) return false;
+      } else {
+        if (!Details(fields, row)) return false;
+        if (row.kind != packets::UpdateKind::Unmodified &&
+            !Row(query, table, fields, row, record, top_level)) {
+          return false;
+        }
+      }
+    }
+    return true;
+  }
+
+  int32_t error_count() const { return error_count_; }
+  bool rolled_back() const { return rolled_back_; }
+  packets::ErrorPacket& errors() { return errors_; }
+
+ private:
+  bool Details(const std::vector<packets::Field>& fields, const packets::DeltaRow& row) {
+    size_t nested = 0;
+    for (const packets::Field& f : fields) {
+      if (!f.is_nested()) continue;
+      const size_t k = nested++;
+      if (k >= row.details.size() || row.details[k].empty()) continue;
+      driver::Query* detail = target_.detail ? target_.detail(f.name) : nullptr;
+      if (!detail) {
+        throw Error("No detail query for the nested field " + f.name);
+      }
+      const std::string table = TableNameFromSql(detail->sql_text());
+      if (!Rows(*detail, table, f.children, row.details[k], false)) return false;
+    }
+    return true;
+  }
+
+  bool Row(driver::Query& query, const std::string& table, const std::vector<packets::Field>& fields,
+           const packets::DeltaRow& row, int32_t record, bool top_level) {
+    try {
+      const bool applied = top_level && target_.hook && target_.hook(fields, row, row.kind, tx_);
+      if (!applied) Run(query, table, fields, row);
+      return true;
+    } catch (const Error& e) {
+      return Fail(record, e.message(), false);
+    } catch (const TooManyRows&) {
+      return Fail(record, kTooMany, true);
+    }
+  }
+
+  struct TooManyRows {};
+
+  void Run(driver::Query& query, const std::string& table,
+           const std::vector<packets::Field>& fields, const packets::DeltaRow& row) {
+    if (table.empty()) throw Error(kNoTable);
+    driver::Connection* connection = query.connection();
+    const std::string quote = connection ? connection->quote_char() : "\"";
+    const UpdateStatement statement =
+        BuildUpdateStatement(row.kind, fields, row, QuoteTableName(table, quote), quote);
+    driver::Query& prepared = Prepared(statement.sql);
+    for (size_t i = 0; i < statement.params.size() && i < prepared.params().size(); ++i) {
+      driver::Param& p = prepared.params()[i];
+      p.data_type = FieldType::Unknown;
+      if (IsNull(statement.params[i])) {
+        p.SetNull(statement.types[i] == FieldType::Unknown ? FieldType::String : statement.types[i]);
+      } else {
+        p.Set(statement.params[i]);
+      }
+    }
+    const int64_t affected = prepared.Execute(&tx_);
+    if (affected == 0) throw Error(kNotFound);
+    if (affected > 1) throw TooManyRows{};
+  }
+
+  driver::Query& Prepared(const std::string& sql) {
+    auto& slot = statements_[sql];
+    if (!slot) {
+      slot = std::make_unique<driver::Query>("resolver");
+      slot->SetConnection(&tx_.connection());
+      slot->SetSql({sql});
+    }
+    return *slot;
+  }
+
+  // Counts a failed row against the limit; false ends the walk. A statement
+  // that changed several rows rolls the whole call back and ends the walk,
+  // so that nothing of the call is committed piecemeal.
+  bool Fail(int32_t record, const std::string& message, bool rolls_back) {
+    int32_t response = error_count_ < limit_ ? packets::kResponseSkip : packets::kResponseAbort;
+    ++error_count_;
+    if (error_count_ > limit_) {
+      response = packets::kResponseAbort;
+      limit_ = error_count_ - 1;
+    }
+    if (rolls_back) {
+      response = packets::kResponseAbort;
+      tx_.Rollback();
+      rolled_back_ = true;
+    }
+    errors_.rows.push_back({record, response, message, "", 1, 0});
+    return response != packets::kResponseAbort;
+  }
+
+  const ResolveTarget& target_;
+  const packets::DeltaPacket& delta_;
+  driver::Transaction& tx_;
+  int32_t limit_ = 0;
+  int32_t error_count_ = 0;
+  bool rolled_back_ = false;
+  packets::ErrorPacket errors_;
+  std::map<std::string, std::unique_ptr<driver::Query>> statements_;
+};
+
+}  // namespace
+
+ApplyResult ApplyDelta(const ResolveTarget& target, const packets::DeltaPacket& delta,
+                       int32_t max_errors) {
+  if (!target.query) throw Error("Missing DataSet property");
+  driver::Connection* connection = target.query->connection();
+  if (!connection) throw Error("SQLConnection property required for this operation");
+  driver::Transaction tx(*connection);
+  const std::string table = delta.table_name ? TableNameFromDelta(*delta.table_name)
+                                             : TableNameFromSql(target.query->sql_text());
+  Walk walk(target, delta, max_errors, tx);
+  walk.Rows(*target.query, table, delta.fields, delta.rows, true);
+  ApplyResult result;
+  result.error_count = walk.error_count();
+  result.errors = std::move(walk.errors());
+  if (!walk.rolled_back()) {
+    if (max_errors == -1 || result.error_count <= max_errors) {
+      tx.Commit();
+    } else {
+      tx.Rollback();
+    }
+  }
+  return result;
+}
+
+}  // namespace orvala::providers
