@@ -215,9 +215,9 @@ Value ReadValue(Reader& r) {
 std::string ReadString(Reader& r) { return std::string(r.ReadBytesAsString()); }
 
 std::vector<Field> ReadFields(Reader& r, int depth) {
-  shape::CheckDepth(depth);
   Reader::Nest nest(r);
   const uint64_t count = r.ReadArrayHeader();
+  if (count > 0) shape::CheckDepth(depth);  // a plain field's empty list is no table
   std::vector<Field> fields;
   fields.reserve(static_cast<size_t>(count));
   for (uint64_t i = 0; i < count; ++i) {

@@ -513,10 +513,10 @@ class Reader {
   }
 
   std::vector<Field> Fields(pugi::xml_node parent, int depth) const {
-    shape::CheckDepth(depth);
     std::vector<Field> fields;
     ForEachElement(parent, [&](pugi::xml_node node) {
       ExpectName(node, "field");
+      shape::CheckDepth(depth);
       Field& f = fields.emplace_back();
       f.name = StringAttribute(node, "name");
       f.type = static_cast<FieldType>(

@@ -1,0 +1,241 @@
+// Every kind of packet survives every encoding exactly.
+#include "packets/codec.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+#include "common/error.h"
+#include "packets/packet_samples.h"
+
+namespace orvala::packets {
+namespace {
+
+using namespace samples;
+
+class RoundTrip : public ::testing::TestWithParam<Encoding> {};
+
+INSTANTIATE_TEST_SUITE_P(Encodings, RoundTrip,
+                         ::testing::Values(Encoding::Binary, Encoding::Xml, Encoding::XmlUtf8),
+                         [](const auto& param_info) {
+                           switch (param_info.param) {
+                             case Encoding::Binary: return "Binary";
+                             case Encoding::Xml: return "Xml";
+                             case Encoding::XmlUtf8: return "XmlUtf8";
+                           }
+                           return "Unknown";
+                         });
+
+TEST_P(RoundTrip, DataPacketWithNestedTables) {
+  const DataPacket packet = Data();
+  const DataPacket back = DecodeDataPacket(Encode(packet, GetParam()));
+  EXPECT_EQ(back, packet);
+  // -0.0 == 0.0, so the sign needs its own look.
+  EXPECT_TRUE(std::signbit(std::get<double>(back.rows[0].details[0][1].values[1])));
+}
+
+TEST_P(RoundTrip, ContinuationSliceWithoutFields) {
+  DataPacket packet = Data();
+  packet.has_metadata = false;
+  packet.fields.clear();
+  // Without fields the plain values lead each row.
+  EXPECT_EQ(DecodeDataPacket(Encode(packet, GetParam())), packet);
+}
+
+TEST_P(RoundTrip, EmptyPackets) {
+  for (const DataPacket& packet : {DataPacket{}, DataPacket{"ISO-8859-15", false, {}, {}}}) {
+    EXPECT_EQ(DecodeDataPacket(Encode(packet, GetParam())), packet);
+  }
+  EXPECT_EQ(DecodeDeltaPacket(Encode(DeltaPacket{}, GetParam())), DeltaPacket{});
+  EXPECT_EQ(DecodeErrorPacket(Encode(ErrorPacket{}, GetParam())), ErrorPacket{});
+  EXPECT_EQ(DecodeParamPacket(Encode(ParamPacket{}, GetParam())), ParamPacket{});
+}
+
+TEST_P(RoundTrip, DeltaPacketKeepsNotChangedApartFromNull) {
+  const DeltaPacket packet = Delta();
+  const DeltaPacket back = DecodeDeltaPacket(Encode(packet, GetParam()));
+  EXPECT_EQ(back, packet);
+  const DeltaRow& modify = back.rows[0];
+  EXPECT_FALSE(modify.new_values[0].has_value());           // not changed
+  ASSERT_TRUE(modify.new_values[1].has_value());            // set to null
+  EXPECT_TRUE(IsNull(*modify.new_values[1]));
+  EXPECT_EQ(modify.details[0][0].kind, UpdateKind::Insert);  // nested delta
+  EXPECT_EQ(back.rows[1].kind, UpdateKind::Unmodified);
+}
+
+TEST_P(RoundTrip, DeltaWithoutTableName) {
+  DeltaPacket packet = Delta();
+  packet.table_name.reset();
+  EXPECT_EQ(DecodeDeltaPacket(Encode(packet, GetParam())), packet);
+  packet.table_name = "";  // present but empty is not absent
+  EXPECT_EQ(DecodeDeltaPacket(Encode(packet, GetParam())), packet);
+}
+
+TEST_P(RoundTrip, ErrorAndParamPackets) {
+  EXPECT_EQ(DecodeErrorPacket(Encode(Errors(), GetParam())), Errors());
+  EXPECT_EQ(DecodeParamPacket(Encode(Params(), GetParam())), Params());
+}
+
+TEST_P(RoundTrip, EveryValueOfEveryType) {
+  const double kDoubles[] = {0.1 + 0.2,
+                             -0.0,
+                             0.0,
+                             1.0 / 3,
+                             std::numeric_limits<double>::denorm_min(),
+                             std::numeric_limits<double>::max(),
+                             -std::numeric_limits<double>::lowest(),
+                             std::numeric_limits<double>::infinity(),
+                             -std::numeric_limits<double>::infinity(),
+                             std::numeric_limits<double>::quiet_NaN(),
+                             -std::numeric_limits<double>::quiet_NaN(),
+                             std::bit_cast<double>(uint64_t{0x7FF0000000000123}),  // signalling
+                             std::bit_cast<double>(uint64_t{0x7FF8DEADBEEF0001})};
+  std::vector<Value> values = {Value{},
+                               int16_t{INT16_MIN},
+                               int16_t{INT16_MAX},
+                               int32_t{INT32_MIN},
+                               int32_t{0},
+                               int64_t{INT64_MIN},
+                               int64_t{INT64_MAX},
+                               Timestamp{0, 0},
+                               Timestamp{60000, kTimeUnitsPerDay - 1},  // fraction .9999
+                               Timestamp{-678575, 1},                   // 0001-01-01
+                               Timestamp{INT32_MIN, 5},                 // far beyond year 1
+                               Timestamp{INT32_MAX, 0},
+                               true,
+                               false,
+                               ""s,
+                               kAwkward,
+                               kAccented,
+                               std::string("\0", 1),
+                               std::string(" \t\n ")};
+  std::string all_bytes;
+  for (int b = 0; b < 256; ++b) all_bytes.push_back(static_cast<char>(b));
+  values.push_back(all_bytes);
+  for (double d : kDoubles) values.push_back(d);
+
+  // One row per value, in a field of no type so that each value carries its own.
+  DataPacket packet;
+  packet.fields = {Plain("V", FieldType::Unknown)};
+  for (const Value& v : values) packet.rows.push_back(Row{{v}, {}});
+  const DataPacket back = DecodeDataPacket(Encode(packet, GetParam()));
+  ASSERT_EQ(back.rows.size(), values.size());
+  for (size_t i = 0; i < values.size(); ++i) {
+    const Value& got = back.rows[i].values.at(0);
+    ASSERT_EQ(got.index(), values[i].index()) << "value " << i;
+    if (const double* d = std::get_if<double>(&values[i])) {
+      EXPECT_EQ(Bits(std::get<double>(got)), Bits(*d)) << "double " << i;
+    } else {
+      EXPECT_EQ(got, values[i]) << "value " << i;
+    }
+  }
+}
+
+TEST_P(RoundTrip, OtherCodePages) {
+  // ISO-8859-5 (Cyrillic) moves most high bytes to other characters; CP437
+  // even gives the control bytes glyphs.
+  for (const char* code_page : {"ISO-8859-5", "CP437", "ISO-8859-1"}) {
+    DataPacket packet = Data();
+    packet.code_page = code_page;
+    EXPECT_EQ(DecodeDataPacket(Encode(packet, GetParam())), packet) << code_page;
+  }
+}
+
+TEST_P(RoundTrip, LargePacket) {
+  DataPacket packet;
+  for (int c = 0; c < 20; ++c) packet.fields.push_back(Plain("C" + std::to_string(c), FieldType::Integer));
+  for (int r = 0; r < 2000; ++r) {
+    Row row;
+    for (int c = 0; c < 20; ++c) row.values.push_back(int32_t{r * c - 5000});
+    packet.rows.push_back(std::move(row));
+  }
+  EXPECT_EQ(DecodeDataPacket(Encode(packet, GetParam())), packet);
+}
+
+TEST_P(RoundTrip, DeepestNestingAllowedPassesAndDeeperFails) {
+  auto nested = [](int levels) {
+    DataPacket packet;
+    std::vector<Field> fields = {Plain("LEAF", FieldType::Integer)};
+    std::vector<Row> rows = {Row{{int32_t{1}}, {}}};
+    for (int i = 0; i < levels; ++i) {
+      Field f;
+      f.name = "N" + std::to_string(i);
+      f.children = fields;
+      fields = {f};
+      rows = {Row{{}, {rows}}};
+    }
+    packet.fields = fields;
+    packet.rows = rows;
+    return packet;
+  };
+  const DataPacket deepest = nested(kMaxNestingDepth);
+  EXPECT_EQ(DecodeDataPacket(Encode(deepest, GetParam())), deepest);
+  EXPECT_THROW(Encode(nested(kMaxNestingDepth + 1), GetParam()), Error);
+}
+
+TEST_P(RoundTrip, EncoderRefusesRowsThatDoNotFitTheFields) {
+  struct Case {
+    const char* name;
+    DataPacket packet;
+  };
+  std::vector<Case> data_cases;
+  DataPacket p = Data();
+  p.rows[0].values.pop_back();
+  data_cases.push_back({"too few values", p});
+  p = Data();
+  p.rows[1].details.clear();
+  data_cases.push_back({"missing details", p});
+  p = Data();
+  p.rows[0].details[0][0].values.push_back(int32_t{1});
+  data_cases.push_back({"detail row too wide", p});
+  p = Data();
+  p.has_metadata = false;
+  p.rows[2].values.push_back(int32_t{1});
+  data_cases.push_back({"slice rows of two widths", p});
+  p = Data();
+  p.rows[0].values[2] = Timestamp{1, kTimeUnitsPerDay};
+  data_cases.push_back({"time of day past midnight", p});
+  for (const Case& c : data_cases) {
+    EXPECT_THROW(Encode(c.packet, GetParam()), Error) << c.name;
+  }
+
+  DeltaPacket d = Delta();
+  d.rows[0].new_values.pop_back();
+  EXPECT_THROW(Encode(d, GetParam()), Error);
+  d = Delta();
+  d.rows[0].kind = static_cast<UpdateKind>(9);
+  EXPECT_THROW(Encode(d, GetParam()), Error);
+}
+
+TEST(EncodingForOptions, FollowsTheXmlBits) {
+  const struct {
+    int32_t options;
+    Encoding expected;
+  } cases[] = {
+      {0, Encoding::Binary},  {1, Encoding::Binary},     {2 | 1, Encoding::Binary},
+      {4, Encoding::Xml},     {4 | 1, Encoding::Xml},    {8, Encoding::XmlUtf8},
+      {8 | 4, Encoding::XmlUtf8}, {-1, Encoding::XmlUtf8}, {16, Encoding::Binary},
+  };
+  for (const auto& c : cases) EXPECT_EQ(EncodingForOptions(c.options), c.expected) << c.options;
+}
+
+TEST(Decode, RefusesBytesOfNeitherEncoding) {
+  const std::string text = "this is not a packet at all, not even close";
+  const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+  EXPECT_THROW(DecodeDataPacket(bytes), Error);
+  EXPECT_THROW(DecodeDeltaPacket(std::span<const uint8_t>()), Error);
+}
+
+TEST(Decode, RefusesAPacketOfAnotherKind) {
+  for (Encoding e : {Encoding::Binary, Encoding::Xml, Encoding::XmlUtf8}) {
+    const ByteArray data = Encode(Data(), e);
+    EXPECT_THROW(DecodeDeltaPacket(data), Error);
+    EXPECT_THROW(DecodeErrorPacket(data), Error);
+    EXPECT_THROW(DecodeParamPacket(data), Error);
+    EXPECT_THROW(DecodeDataPacket(Encode(Errors(), e)), Error);
+  }
+}
+
+}  // namespace
+}  // namespace orvala::packets
