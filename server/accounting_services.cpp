@@ -51,8 +51,6 @@ struct RoutineCallDef {
 
 constexpr Binding kCheckNumRegistrazione[] = {
     {"ID_DITTE"}, {"ID_ANNO"}, {"NUM_REGISTRAZIONE"}, {"CODCAU"}, {"TIPOPIANO"}};
-// The counter routine takes CONFRONTO before NUMERO in the binding order;
-// by name the order does not change what reaches the routine.
 constexpr Binding kCheckNumDocumento[] = {{"ID_DITTE"}, {"ID_ANNO"}, {"CONFRONTO"}, {"NUMERO"}};
 constexpr Binding kExistingDocumento[] = {{"ID_DITTE"}, {"ID_ANNO"}, {"NUM_DOCUMENTO"},
                                           {"REGISTRO"}, {"MASTRO"},  {"CONTO"},
@@ -219,7 +217,7 @@ Value FirstRowColumn(driver::Query& query, const char* column) {
   return query.row()[static_cast<size_t>(index)];
 }
 
-// NULL reads as 0.
+// NULL reads as 0. FirstRowColumn has already refused other kinds.
 int32_t AsInteger(const Value& v) {
   if (const auto* i = std::get_if<int32_t>(&v)) return *i;
   if (const auto* s = std::get_if<int16_t>(&v)) return *s;
@@ -229,7 +227,8 @@ int32_t AsInteger(const Value& v) {
     }
     return static_cast<int32_t>(*l);
   }
-  return 0;
+  if (IsNull(v)) return 0;
+  throw Error("Value is not an integer");
 }
 
 // NULL reads as a null variant.
