@@ -439,6 +439,21 @@ void Query::Open(Transaction* tx) {
   }
 }
 
+void Query::Prepare() {
+  if (sql_text().find_first_not_of(" \t\r\n") == std::string::npos) throw Error(kNoSql);
+  Connection& connection = RequireConnection();
+  std::lock_guard lock(connection.mutex());
+  if (statement_) return;
+  ITransaction* handle = connection.StartFirebirdTransaction();
+  try {
+    PrepareLocked(handle);
+  } catch (...) {
+    fb::CallQuietly([&](fb::Status& status) { handle->rollback(&status); });
+    throw;
+  }
+  fb::CallQuietly([&](fb::Status& status) { handle->commit(&status); });
+}
+
 bool Query::Next() {
   Connection& connection = RequireConnection();
   std::lock_guard lock(connection.mutex());

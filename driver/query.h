@@ -66,6 +66,10 @@ class Query {
   void SetListedFields(std::vector<ListedField> fields);
   const std::vector<ListedField>& listed_fields() const { return listed_; }
 
+  // Prepares the statement, so that fields() describes its columns before
+  // any parameter has a value.
+  void Prepare();
+
   // Opens the cursor, inside `tx` when given, otherwise in a transaction of
   // its own that is committed when the query closes.
   void Open(Transaction* tx = nullptr);

@@ -54,7 +54,7 @@ std::vector<packets::Field> DescribeFields(driver::Query& query, const DetailsOf
   for (driver::Query* detail : details(&query)) {
     packets::Field nested;
     nested.name = detail->name();
-    if (detail->fields().empty()) DetailRun run(*detail, query);
+    if (detail->fields().empty()) detail->Prepare();
     nested.children = DescribeFields(*detail, details);
     fields.push_back(std::move(nested));
   }

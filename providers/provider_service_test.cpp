@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <map>
+#include <set>
+
 #include "common/codepage.h"
 #include "common/error.h"
 #include "packets/packet_variant.h"
@@ -303,7 +307,7 @@ TEST_F(ResolverTest, MasterWithANestedDetailAndANestedDelta) {
   ASSERT_EQ(packet.fields.size(), 3u);
   const packets::Field& nested = packet.fields[2];
   EXPECT_TRUE(nested.is_nested());
-  EXPECT_EQ(nested.name, "L4712");  // the detail query's name: provider name and number
+  EXPECT_EQ(nested.name, "L4713");  // the detail query's name: provider name and number
   ASSERT_EQ(packet.rows.size(), 5u);
   ASSERT_EQ(packet.rows[0].details.size(), 1u);
   EXPECT_EQ(packet.rows[0].details[0].size(), 2u);
@@ -339,7 +343,7 @@ TEST_F(ProviderServiceTest, SetQueryReplacesTheSharedText) {
   const packets::DataPacket packet = Fetch("SelectElencoCli", -1);
   ASSERT_EQ(packet.fields.size(), 1u);
   EXPECT_EQ(packet.fields[0].name, "B");
-  service_.SetQuery("select nome, provincia from tab_comuni", 39);
+  service_.SetQuery("select id_tab_comuni, nome, provincia, codfis from tab_comuni", 39);
   EXPECT_EQ(Message([&] { Fetch("SelectComuni", -1); }), "qSelectComuni: Field 'CAP' not found");
 }
 
@@ -349,8 +353,8 @@ TEST_F(ProviderServiceTest, RunTimeProviderNamesAndDestruction) {
     std::string error;
   };
   const Case cases[] = {
-      {"", "'''' is not a valid component name"},
-      {"1abc", "''1abc4711'' is not a valid component name"},
+      {"", "''4711'' is not a valid component name"},  // the query's name comes first
+      {"1abc", "''1abc4712'' is not a valid component name"},
       {"selectditte", "A component named selectditte already exists"},
       {"SPLOGIN", "A component named SPLOGIN already exists"},
   };

@@ -12,14 +12,23 @@ using packets::DeltaRow;
 using packets::Field;
 using packets::UpdateKind;
 
+Field MakeField(const char* name, FieldType type, int size, const char* origin) {
+  Field f;
+  f.name = name;
+  f.type = type;
+  f.size = size;
+  f.origin = origin;
+  return f;
+}
+
 std::vector<Field> Fields() {
-  std::vector<Field> fields(5);
-  fields[0] = {"ID", FieldType::Integer, 4, 0, true, "ITEMS.ID"};
-  fields[1] = {"Name", FieldType::String, 20, 0, false, ""};  // no origin: folded name
-  fields[2] = {"NOTE", FieldType::Memo, 8, 0, false, "ITEMS.NOTE"};
-  fields[3] = {"BIG", FieldType::String, 8192, 0, false, "ITEMS.BIG"};
-  fields[4] = {"qty", FieldType::SmallInt, 2, 0, false, "ITEMS.qty"};  // a quoted column
-  return fields;
+  return {
+      MakeField("ID", FieldType::Integer, 4, "ITEMS.ID"),
+      MakeField("Name", FieldType::String, 20, ""),  // no origin: the name folded
+      MakeField("NOTE", FieldType::Memo, 8, "ITEMS.NOTE"),
+      MakeField("BIG", FieldType::String, 8192, "ITEMS.BIG"),
+      MakeField("qty", FieldType::SmallInt, 2, "ITEMS.qty"),  // a column created quoted
+  };
 }
 
 TEST(UpdateSqlTest, ModifyWithOneChangedColumn) {

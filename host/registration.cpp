@@ -1,0 +1,142 @@
+#include "host/registration.h"
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "common/error.h"
+#include "driver/params.h"
+#include "server/type_library.h"
+
+namespace orvala::host {
+namespace {
+
+using registry::Root;
+
+constexpr const char* kCategory = "{13E85B3C-9508-11D2-AB63-00C04FA35CFA}";
+constexpr const char* kCategoryDescription = "Provider Application Servers";
+constexpr const char* kEntryFailed = "Error creating system registry entry";
+
+std::string Clsid() { return server::Library().clsid.ToString(); }
+std::string Libid() { return server::Library().libid.ToString(); }
+std::string ClassKey() { return "CLSID\\" + Clsid(); }
+std::string TypeLibKey() {
+  return "TypeLib\\" + Libid() + "\\" + std::to_string(server::Library().major) + "." +
+         std::to_string(server::Library().minor);
+}
+
+struct Entry {
+  std::string key;
+  std::string value_name;  // "" is the default value
+  std::string data;
+};
+
+void Write(const registry::Registry& registry, const Entry& entry) {
+  try {
+    auto key = registry.CreateKey(Root::kClassesRoot, entry.key);
+    if (!key) throw Error(kEntryFailed);
+    key->SetValue(entry.value_name, registry::Value::Text(entry.data));
+  } catch (const Error&) {
+    throw Error(kEntryFailed);
+  }
+}
+
+void Delete(const registry::Registry& registry, const std::string& key) {
+  try {
+    registry.DeleteKey(Root::kClassesRoot, key);
+  } catch (const Error&) {
+    // passed over silently
+  }
+}
+
+void DeleteValue(const registry::Registry& registry, const std::string& key, const char* name) {
+  try {
+    if (auto k = registry.OpenKey(Root::kClassesRoot, key)) k->DeleteValue(name);
+  } catch (const Error&) {
+  }
+}
+
+bool IsSwitch(const char* arg, const char* name) {
+  if (arg[0] != '-' && arg[0] != '/') return false;
+  return driver::EqualsIgnoreCase(arg + 1, name);
+}
+
+}  // namespace
+
+StartMode ParseStartMode(int argc, const char* const argv[]) {
+  auto any = [&](std::initializer_list<const char*> names) {
+    for (int i = 1; i < argc; ++i) {
+      for (const char* name : names) {
+        if (IsSwitch(argv[i], name)) return true;
+      }
+    }
+    return false;
+  };
+  if (any({"AUTOMATION", "EMBEDDING"})) return StartMode::ByCom;
+  if (any({"REGSERVER"})) return StartMode::RegisterAndEnd;
+  if (any({"UNREGSERVER"})) return StartMode::UnregisterAndEnd;
+  return StartMode::ByHand;
+}
+
+void RegisterServer(const registry::Registry& registry, const std::filesystem::path& executable) {
+  const server::LibraryInfo& lib = server::Library();
+  // The type library: its name, the executable that holds it and its folder
+  // as the help folder.
+  try {
+    for (const Entry& e : std::vector<Entry>{
+             {TypeLibKey(), "", lib.help_string},
+             {TypeLibKey() + "\\0\\linux", "", executable.string()},
+             {TypeLibKey() + "\\FLAGS", "", "0"},
+             {TypeLibKey() + "\\HELPDIR", "", executable.parent_path().string()},
+         }) {
+      Write(registry, e);
+    }
+  } catch (const Error&) {
+    throw Error("Error registering type library " + std::string(lib.name));
+  }
+
+  char version[32];
+  std::snprintf(version, sizeof version, "%d.%d", lib.major, lib.minor);
+  const std::vector<Entry> factory_entries = {
+      {ClassKey(), "", lib.class_help},
+      {ClassKey() + "\\LocalServer32", "", executable.string()},
+      {lib.prog_id, "", lib.class_help},
+      {std::string(lib.prog_id) + "\\Clsid", "", Clsid()},
+      {ClassKey() + "\\ProgID", "", lib.prog_id},
+      {ClassKey() + "\\Version", "", version},
+      {ClassKey() + "\\TypeLib", "", Libid()},
+  };
+  for (const Entry& e : factory_entries) Write(registry, e);
+
+  // The category, written directly, then the entries that read back the
+  // class description.
+  Write(registry, {std::string("Component Categories\\") + kCategory, "409", kCategoryDescription});
+  Write(registry, {ClassKey() + "\\Implemented Categories\\" + kCategory, "", ""});
+  std::string description = lib.class_help;
+  if (auto key = registry.OpenKey(Root::kClassesRoot, ClassKey())) {
+    if (auto v = key->GetValue("")) description = v->data();
+  }
+  Write(registry, {"AppID\\" + Clsid(), "", description});
+  Write(registry, {ClassKey(), "AppID", Clsid()});
+  Write(registry, {ClassKey(), "Sockets", "1"});
+  Write(registry, {ClassKey(), "Web", "1"});
+}
+
+void UnregisterServer(const registry::Registry& registry) {
+  for (const char* sub : {"\\0\\linux", "\\0", "\\FLAGS", "\\HELPDIR", ""}) {
+    Delete(registry, TypeLibKey() + sub);
+  }
+  Delete(registry, "TypeLib\\" + Libid());
+  DeleteValue(registry, ClassKey(), "Sockets");
+  DeleteValue(registry, ClassKey(), "Web");
+  Delete(registry, ClassKey() + "\\Implemented Categories\\" + kCategory);
+  Delete(registry, ClassKey() + "\\Implemented Categories");
+  Delete(registry, "AppID\\" + Clsid());
+  for (const char* sub : {"\\TypeLib", "\\Version", "\\ProgID"}) Delete(registry, ClassKey() + sub);
+  Delete(registry, std::string(server::Library().prog_id) + "\\Clsid");
+  Delete(registry, server::Library().prog_id);
+  Delete(registry, ClassKey() + "\\LocalServer32");
+  Delete(registry, ClassKey());
+}
+
+}  // namespace orvala::host

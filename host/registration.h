@@ -1,0 +1,30 @@
+// Class registration: the entries under HKEY_CLASSES_ROOT through which
+// clients find the server (its class, program identifier, type library
+// and executable) and start it on demand.
+#pragma once
+
+#include <filesystem>
+
+#include "registry/registry.h"
+
+namespace orvala::host {
+
+// How the server was started, from its command-line switches.
+enum class StartMode { ByCom, RegisterAndEnd, UnregisterAndEnd, ByHand };
+
+// Switches begin with "-" or "/" and are read in any letter case; the first
+// test that matches wins, in this order: AUTOMATION or EMBEDDING, REGSERVER,
+// UNREGSERVER.
+StartMode ParseStartMode(int argc, const char* const argv[]);
+
+// Writes the type library's registration and then the class entries, in
+// their order. The type library's failure raises its own error; a class
+// entry that cannot be written raises "Error creating system registry
+// entry" and the entries after it are not written.
+void RegisterServer(const registry::Registry& registry, const std::filesystem::path& executable);
+
+// Removes them in the reverse manner. A key that cannot be deleted is
+// passed over silently; the category itself stays registered.
+void UnregisterServer(const registry::Registry& registry);
+
+}  // namespace orvala::host
