@@ -1,0 +1,286 @@
+// Malformed binary packets: whatever the bytes, a decoder returns a packet
+// or raises orvala::Error, and never reads, allocates or recurses beyond
+// what the input justifies.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "common/error.h"
+#include "packets/cbor.h"
+#include "packets/codec.h"
+#include "packets/packet_samples.h"
+#include "packets/packet_variant.h"
+
+namespace orvala::packets {
+namespace {
+
+using namespace samples;
+
+using Decoder = std::function<void(std::span<const uint8_t>)>;
+
+struct Kind {
+  const char* name;
+  ByteArray valid;
+  Decoder decode;
+};
+
+std::vector<Kind> Kinds() {
+  return {
+      {"data", Encode(Data(), Encoding::Binary), [](auto b) { DecodeDataPacket(b); }},
+      {"delta", Encode(Delta(), Encoding::Binary), [](auto b) { DecodeDeltaPacket(b); }},
+      {"error", Encode(Errors(), Encoding::Binary), [](auto b) { DecodeErrorPacket(b); }},
+      {"params", Encode(Params(), Encoding::Binary), [](auto b) { DecodeParamPacket(b); }},
+  };
+}
+
+// Runs a decoder on bytes that may or may not be a packet: an Error is a
+// fine answer, anything else escaping is not.
+bool DecodesOrRaisesError(const Decoder& decode, std::span<const uint8_t> bytes) {
+  try {
+    decode(bytes);
+    return true;
+  } catch (const Error&) {
+    return true;
+  } catch (...) {
+    return false;
+  }
+}
+
+TEST(BinaryPacket, EveryTruncationFails) {
+  for (const Kind& kind : Kinds()) {
+    for (size_t length = 0; length < kind.valid.size(); ++length) {
+      EXPECT_THROW(kind.decode(std::span(kind.valid).first(length)), Error)
+          << kind.name << " cut at " << length;
+    }
+  }
+}
+
+TEST(BinaryPacket, FlippedBytesNeverEscapeAsAnythingButError) {
+  for (const Kind& kind : Kinds()) {
+    for (size_t at = 0; at < kind.valid.size(); ++at) {
+      for (uint8_t mask : {0x01, 0x02, 0x10, 0x20, 0x40, 0x80, 0xFF}) {
+        ByteArray bytes = kind.valid;
+        bytes[at] ^= mask;
+        EXPECT_TRUE(DecodesOrRaisesError(kind.decode, bytes))
+            << kind.name << " byte " << at << " ^ " << int{mask};
+      }
+    }
+  }
+}
+
+TEST(BinaryPacket, EveryEmptyPacketPassesTheSizeGate) {
+  // The header alone makes any binary packet long enough for the gate.
+  DataPacket data;
+  data.code_page = "";
+  data.has_metadata = false;
+  ErrorPacket errors;
+  errors.code_page = "";
+  ParamPacket params;
+  params.code_page = "";
+  DeltaPacket delta;
+  delta.code_page = "";
+  for (const ByteArray& bytes : {Encode(data, Encoding::Binary), Encode(errors, Encoding::Binary),
+                                 Encode(params, Encoding::Binary), Encode(delta, Encoding::Binary)}) {
+    EXPECT_GE(bytes.size(), kMinPacketSize);
+    EXPECT_TRUE(PacketBytes(Variant::Bytes(bytes)).has_value());
+  }
+}
+
+// Hand-built packets, written the way docs/packets.md describes them, for
+// the faults that no encoder of ours would produce.
+cbor::Writer Header(uint64_t kind, uint64_t items) {
+  cbor::Writer w;
+  w.Tag(cbor::kTagSelfDescribed);
+  w.ArrayHeader(items);
+  w.Text("ORVALA-PACKETS");
+  w.Unsigned(1);
+  w.Unsigned(kind);
+  w.Text("WINDOWS-1252");
+  return w;
+}
+
+void PlainField(cbor::Writer& w, const char* name, uint64_t type) {
+  w.ArrayHeader(9);
+  w.Bytes(std::string_view(name));
+  w.Unsigned(type);
+  w.Int(0), w.Int(0), w.Bool(false), w.Bytes(std::string_view()), w.Unsigned(3), w.Bool(false);
+  w.ArrayHeader(0);
+}
+
+// A data packet with one Integer field "A" and the rows that `rows` writes.
+ByteArray DataWithRows(const std::function<void(cbor::Writer&)>& rows) {
+  cbor::Writer w = Header(1, 6);
+  w.ArrayHeader(1);
+  PlainField(w, "A", 2);
+  rows(w);
+  return w.Take();
+}
+
+ByteArray DeltaWithRows(const std::function<void(cbor::Writer&)>& rows) {
+  cbor::Writer w = Header(2, 7);
+  w.ArrayHeader(1);
+  PlainField(w, "A", 2);
+  rows(w);
+  w.Null();
+  return w.Take();
+}
+
+TEST(BinaryPacket, HandBuiltPacketMatchesTheEncoder) {
+  // Guards the table below: its packets are broken only where they say.
+  const ByteArray bytes = DataWithRows([](cbor::Writer& w) {
+    w.ArrayHeader(1), w.ArrayHeader(1), w.Int(5);
+  });
+  DataPacket expected;
+  expected.fields = {Plain("A", FieldType::Integer)};
+  expected.rows = {Row{{int32_t{5}}, {}}};
+  EXPECT_EQ(DecodeDataPacket(bytes), expected);
+  EXPECT_EQ(Encode(expected, Encoding::Binary), bytes);
+}
+
+TEST(BinaryPacket, MalformedPacketsRaiseError) {
+  auto nested_fields = [](int levels) {
+    cbor::Writer w = Header(1, 6);
+    for (int i = 0; i < levels; ++i) {
+      w.ArrayHeader(1), w.ArrayHeader(9), w.Bytes(std::string_view("N")), w.Unsigned(0);
+      w.Int(0), w.Int(0), w.Bool(false), w.Bytes(std::string_view()), w.Unsigned(3), w.Bool(false);
+    }
+    w.ArrayHeader(1);
+    PlainField(w, "LEAF", 2);
+    w.ArrayHeader(0);  // no rows
+    return w.Take();
+  };
+  auto deep_rows_without_fields = [](int levels) {
+    cbor::Writer w = Header(1, 6);
+    w.Null();
+    for (int i = 0; i < levels; ++i) w.ArrayHeader(1), w.ArrayHeader(1);  // rows, row
+    w.ArrayHeader(0);
+    return w.Take();
+  };
+  const struct {
+    const char* name;
+    ByteArray bytes;
+  } cases[] = {
+      {"wrong magic", [] {
+         cbor::Writer w;
+         w.Tag(cbor::kTagSelfDescribed), w.ArrayHeader(6), w.Text("ORVALA-PACKETZ");
+         w.Unsigned(1), w.Unsigned(1), w.Text("X"), w.Null(), w.ArrayHeader(0);
+         return w.Take();
+       }()},
+      {"unknown version", [] {
+         cbor::Writer w;
+         w.Tag(cbor::kTagSelfDescribed), w.ArrayHeader(6), w.Text("ORVALA-PACKETS");
+         w.Unsigned(2), w.Unsigned(1), w.Text("X"), w.Null(), w.ArrayHeader(0);
+         return w.Take();
+       }()},
+      {"header with too few items", [] {
+         cbor::Writer w = Header(1, 5);
+         w.Null();
+         return w.Take();
+       }()},
+      {"trailing item", [] {
+         cbor::Writer w = Header(1, 6);
+         w.Null(), w.ArrayHeader(0), w.Null();
+         return w.Take();
+       }()},
+      {"huge field count", [] {
+         cbor::Writer w = Header(1, 6);
+         w.ArrayHeader(0xFFFFFFFFFFull);
+         return w.Take();
+       }()},
+      {"huge row count", DataWithRows([](cbor::Writer& w) { w.ArrayHeader(1ull << 40); })},
+      {"huge string length", [] {
+         ByteArray bytes = DataWithRows([](cbor::Writer& w) { w.ArrayHeader(1), w.ArrayHeader(1); });
+         // A byte string head claiming 2^63 - 16 bytes, followed by three.
+         bytes.insert(bytes.end(), {0x5B, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0, 1, 2, 3});
+         return bytes;
+       }()},
+      {"row narrower than the fields", DataWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(0);
+       })},
+      {"row wider than the fields", DataWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(2), w.Int(1), w.Int(2);
+       })},
+      {"row that is not an array", DataWithRows([](cbor::Writer& w) { w.ArrayHeader(1), w.Int(1); })},
+      {"nested table in a plain field", DataWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(1), w.ArrayHeader(0);
+       })},
+      {"map as a value", DataWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(1), w.MapHeader(0);
+       })},
+      {"text string as a value", DataWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(1), w.Text("A");
+       })},
+      {"undefined in a data row", DataWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(1), w.Undefined();
+       })},
+      {"plain integer beyond int32", DataWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(1), w.Int(int64_t{1} << 31);
+       })},
+      {"int16 out of range", DataWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(1), w.Tag(cbor::kTagInt16), w.Int(40000);
+       })},
+      {"timestamp past midnight", DataWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(1), w.Tag(cbor::kTagTimestamp), w.ArrayHeader(2);
+         w.Int(1), w.Unsigned(kTimeUnitsPerDay);
+       })},
+      {"timestamp of three items", DataWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(1), w.Tag(cbor::kTagTimestamp), w.ArrayHeader(3);
+         w.Int(1), w.Unsigned(1), w.Unsigned(1);
+       })},
+      {"unknown tag on a value", DataWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(1), w.Tag(cbor::kTagCurrency), w.Int(1);
+       })},
+      {"unknown field type", [] {
+         cbor::Writer w = Header(1, 6);
+         w.ArrayHeader(1);
+         PlainField(w, "A", 10);
+         w.ArrayHeader(0);
+         return w.Take();
+       }()},
+      {"nested fields beyond the limit", nested_fields(kMaxNestingDepth + 1)},
+      {"nested rows beyond the limit", deep_rows_without_fields(kMaxNestingDepth + 1)},
+      {"nested rows far beyond any stack", deep_rows_without_fields(200000)},
+      {"slice rows of two widths", [] {
+         cbor::Writer w = Header(1, 6);
+         w.Null();
+         w.ArrayHeader(2), w.ArrayHeader(1), w.Int(1), w.ArrayHeader(2), w.Int(1), w.Int(2);
+         return w.Take();
+       }()},
+      {"unknown update kind", DeltaWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(4), w.Unsigned(4);
+         w.ArrayHeader(0), w.ArrayHeader(0), w.ArrayHeader(0);
+       })},
+      {"old values of another width", DeltaWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(4), w.Unsigned(1);
+         w.ArrayHeader(2), w.Int(1), w.Int(2), w.ArrayHeader(0), w.ArrayHeader(0);
+       })},
+      {"nested delta without nested field", DeltaWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(4), w.Unsigned(1);
+         w.ArrayHeader(0), w.ArrayHeader(0), w.ArrayHeader(1), w.ArrayHeader(0);
+       })},
+      {"delta row of three items", DeltaWithRows([](cbor::Writer& w) {
+         w.ArrayHeader(1), w.ArrayHeader(3), w.Unsigned(1), w.ArrayHeader(0), w.ArrayHeader(0);
+       })},
+      {"error row with a text message", [] {
+         cbor::Writer w = Header(3, 5);
+         w.ArrayHeader(1), w.ArrayHeader(6), w.Int(1), w.Int(1), w.Text("m");
+         w.Bytes(std::string_view()), w.Int(1), w.Int(0);
+         return w.Take();
+       }()},
+      {"parameter with undefined value", [] {
+         cbor::Writer w = Header(4, 5);
+         w.ArrayHeader(1), w.ArrayHeader(4), w.Bytes(std::string_view("P")), w.Undefined();
+         w.Unsigned(2), w.Int(1);
+         return w.Take();
+       }()},
+  };
+  for (const auto& c : cases) {
+    EXPECT_THROW(DecodeDataPacket(c.bytes), Error) << c.name;
+    EXPECT_THROW(DecodeDeltaPacket(c.bytes), Error) << c.name;
+    EXPECT_THROW(DecodeErrorPacket(c.bytes), Error) << c.name;
+    EXPECT_THROW(DecodeParamPacket(c.bytes), Error) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace orvala::packets
