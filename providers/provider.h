@@ -31,6 +31,10 @@ class Provider {
   bool opened_query = false;   // this provider opened the query it serves
   int64_t rows_sent = 0;
   bool wrote_packet = false;   // the first packet ever written carries metadata
+  // The SQL whose columns this provider last described: a query whose text
+  // was replaced since (by any client) describes its new columns again, or
+  // the client could not read the rows.
+  std::string described_sql;
 
  private:
   std::string name_;

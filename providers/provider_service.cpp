@@ -166,8 +166,12 @@ Variant ProviderService::GetRecords(const std::string& name, int32_t count, int3
     const providers::DetailsOf details = [this](const driver::Query* m) { return DetailsOf(m); };
     packets::DataPacket packet;
     packet.code_page = CodePage::System().name();
-    packet.has_metadata = (options & kOptionMetadata) || count == 0 || !provider.wrote_packet;
-    if (packet.has_metadata) packet.fields = DescribeFields(*query, details);
+    packet.has_metadata = (options & kOptionMetadata) || count == 0 || !provider.wrote_packet ||
+                          provider.described_sql != query->sql_text();
+    if (packet.has_metadata) {
+      packet.fields = DescribeFields(*query, details);
+      provider.described_sql = query->sql_text();
+    }
     recs_out = WriteRows(*query, count, details, packet.rows);
     provider.rows_sent += recs_out;
     provider.wrote_packet = true;
