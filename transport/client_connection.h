@@ -1,0 +1,83 @@
+// The client side of one remote object: a connection to a server endpoint
+// that holds the object, driven through the same ObjectChannel interface
+// as an object in process.
+//
+// Thread safety: the calls of one RemoteObject are made one at a time; a
+// second thread calling in waits for the first call's reply, as calls into
+// an apartment wait their turn.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "common/guid.h"
+#include "server/object_channel.h"
+#include "transport/socket.h"
+#include "transport/wire.h"
+
+namespace orvala::transport {
+
+struct ConnectOptions {
+  // "unix:PATH", a path, or "HOST:PORT"; empty is the default local socket.
+  std::string endpoint;
+  std::optional<std::string> secret;
+  std::optional<Guid> clsid;  // the Orvala class unless given
+  std::chrono::milliseconds connect_timeout{10'000};
+  size_t max_frame_size = wire::kDefaultMaxFrameSize;
+};
+
+class RemoteObject : public server::ObjectChannel {
+ public:
+  // Connects, says hello and creates the object. Throws Error, carrying the
+  // server's status when the server refused (busy, access denied, class
+  // not available).
+  static std::unique_ptr<RemoteObject> Connect(const ConnectOptions& options);
+
+  // Releases the object (its destroy handler has run on the server when
+  // this returns, unless the connection was already lost).
+  ~RemoteObject() override;
+  RemoteObject(const RemoteObject&) = delete;
+  RemoteObject& operator=(const RemoteObject&) = delete;
+
+  // Calls by entry position. `args` holds every argument in interface
+  // order; the out and in-out arguments come back in it. A result that the
+  // method did not write comes back as nullopt. A lost connection answers
+  // RPC_E_DISCONNECTED.
+  server::CallOutcome Invoke(const server::MethodDef& method, std::vector<Variant>& args) override;
+  // Late-bound: calls by dispatch identifier.
+  server::CallOutcome InvokeByDispid(int32_t dispid, std::vector<Variant>& args);
+
+  struct Ids {
+    HResult status = S_OK;
+    std::vector<int32_t> ids;  // the method's DISPID, then each argument's
+  };
+  // The method's name first, then argument names; unknown names come back
+  // as -1 with DISP_E_UNKNOWNNAME.
+  Ids IdsOfNames(const std::vector<std::string>& names);
+
+  // The type library's description. Throws Error when the connection fails.
+  std::string TypeInfo();
+
+  // Releases the object now; later calls answer RPC_E_DISCONNECTED.
+  void Release();
+  bool connected() const;
+
+ private:
+  RemoteObject(FrameSocket socket, size_t max_frame_size);
+
+  // Sends one frame and reads the answer; nullopt (and the connection
+  // dropped) when either fails or the answer is not understood.
+  std::optional<wire::ServerFrame> ExchangeLocked(const wire::ClientFrame& frame);
+  server::CallOutcome CallLocked(wire::CallRequest request, std::vector<Variant>& args);
+  void DropLocked();
+
+  mutable std::mutex mutex_;
+  std::optional<FrameSocket> socket_;
+  size_t max_frame_size_;
+};
+
+}  // namespace orvala::transport

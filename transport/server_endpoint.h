@@ -1,0 +1,123 @@
+// The server side of the transport: the listeners and, for every accepted
+// connection, one remote object on a thread of its own.
+//
+// A connection says hello (protocol version and, where the listener asks
+// for one, the shared secret), asks for an object by CLSID, and then makes
+// its calls one at a time. The object is created by the factory on the
+// connection's own thread, serves every call there, and is destroyed there
+// when the client releases it, closes the connection or vanishes. Input
+// the endpoint cannot understand closes that one connection; it never
+// touches another.
+//
+// Thread safety: the public methods may be called from any thread, except
+// that Stop() (and the destructor) must not be called from the factory or
+// from the object-count handler, which run on connection threads. The
+// factory and the handler are called from several threads at once.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "server/object_channel.h"
+#include "transport/socket.h"
+#include "transport/wire.h"
+
+namespace orvala::transport {
+
+struct EndpointOptions {
+  // The local socket; empty means <RuntimeDir()>/orvala.sock.
+  std::filesystem::path unix_path;
+  bool unix_enabled = true;
+  // When set, members of this group may connect too (mode 0660).
+  std::optional<gid_t> unix_group;
+  // Optional for the local socket, whose file mode is its main guard.
+  std::optional<std::string> unix_secret;
+
+  // "ADDR:PORT"; no TCP listener unless given. A TCP listener requires
+  // `tcp_secret` (see ReadSecretFile).
+  std::optional<std::string> tcp_listen;
+  std::optional<std::string> tcp_secret;
+
+  // Connections served at once by each listener; one more is told so and
+  // closed.
+  size_t max_connections = 64;
+  size_t max_frame_size = wire::kDefaultMaxFrameSize;
+  // Time a new connection has to send its hello.
+  std::chrono::milliseconds hello_timeout{10'000};
+};
+
+// The default local socket: <RuntimeDir()>/orvala.sock.
+std::filesystem::path DefaultSocketPath();
+
+// Reads a shared secret from a file that only its owner may read; the
+// trailing line break is dropped. Throws Error when the file is missing,
+// empty, or readable by others.
+std::string ReadSecretFile(const std::filesystem::path& path);
+
+class ServerEndpoint {
+ public:
+  using Factory = std::function<std::unique_ptr<server::ObjectChannel>()>;
+  using ObjectCountHandler = std::function<void(size_t)>;
+
+  // Opens the listeners and starts accepting. Throws Error when a listener
+  // cannot be opened, when TCP is asked for without a secret, or when
+  // another live server already serves the local socket.
+  ServerEndpoint(EndpointOptions options, Factory factory, ObjectCountHandler on_object_count = {});
+  ~ServerEndpoint();
+  ServerEndpoint(const ServerEndpoint&) = delete;
+  ServerEndpoint& operator=(const ServerEndpoint&) = delete;
+
+  // Closes the listeners, disconnects every client (a call in progress
+  // finishes first), releases every object on its own thread and joins all
+  // threads. Idempotent.
+  void Stop();
+
+  const std::filesystem::path& unix_path() const { return unix_path_; }
+  // The bound TCP port (useful with port 0), when listening on TCP.
+  std::optional<uint16_t> tcp_port() const { return tcp_port_; }
+  // Remote objects alive now.
+  size_t object_count() const;
+
+ private:
+  struct Listener;
+  struct Connection;
+
+  void AcceptLoop();
+  void Accept(Listener& listener);
+  void Serve(Connection& connection);
+  void ReapFinished();
+  void ObjectCountChanged(int delta);
+  void Wake();
+
+  EndpointOptions options_;
+  Factory factory_;
+  ObjectCountHandler on_object_count_;
+
+  std::filesystem::path unix_path_;
+  UniqueFd unix_lock_;  // held while this endpoint serves unix_path_
+  std::optional<uint16_t> tcp_port_;
+  std::list<Listener> listeners_;
+  UniqueFd wake_read_, wake_write_;
+
+  std::mutex report_mutex_;  // taken before mutex_
+  mutable std::mutex mutex_;
+  std::list<Connection> connections_;
+  size_t objects_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::once_flag stopped_;
+  std::thread acceptor_;
+};
+
+}  // namespace orvala::transport

@@ -1,0 +1,275 @@
+#include "transport/wire.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "common/error.h"
+#include "packets/cbor.h"
+#include "server/type_library.h"
+
+namespace orvala::transport::wire {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+server::ErrorInfo SampleError() {
+  return server::ErrorInfo{server::Library().iid, "OrvalaAppServer.Orvala",
+                           "Invalid data type for 'DBPATHVALUE'", "help.hlp", 42};
+}
+
+void ExpectSameError(const std::optional<server::ErrorInfo>& a,
+                     const std::optional<server::ErrorInfo>& b) {
+  ASSERT_EQ(a.has_value(), b.has_value());
+  if (!a) return;
+  EXPECT_EQ(a->iid, b->iid);
+  EXPECT_EQ(a->source, b->source);
+  EXPECT_EQ(a->description, b->description);
+  EXPECT_EQ(a->help_context, b->help_context);
+  EXPECT_EQ(a->help_file, b->help_file);
+}
+
+TEST(WireTest, ClientFramesSurviveTheRoundTrip) {
+  const std::vector<Variant> args = {
+      Variant::BStr(u"SYSDBA"), Variant::I4(-7), Variant(), Variant::Null(), Variant::R8(0.1),
+      Variant::Date(45000.5), Variant::Bytes({0, 1, 255}),
+      Variant::Array({Variant::I4(1), Variant::BStr(u"\u00e8")})};
+  const std::vector<ClientFrame> frames = {
+      Hello{1, std::nullopt},
+      Hello{7, std::string("s\0cret", 6)},
+      CreateObject{"{BE3B9670-C4E5-49A5-BDB2-53BB7793651F}"},
+      CallRequest{CallTarget::kSlot, 14, args},
+      CallRequest{CallTarget::kDispid, -5, {}},
+      GetIdsOfNames{{"Login", "UserName"}},
+      GetTypeInfo{},
+      Release{},
+  };
+  for (const ClientFrame& frame : frames) {
+    const ClientFrame back = DecodeClientFrame(EncodeBody(frame));
+    ASSERT_EQ(back.index(), frame.index());
+    if (const auto* hello = std::get_if<Hello>(&frame)) {
+      EXPECT_EQ(std::get<Hello>(back).version, hello->version);
+      EXPECT_EQ(std::get<Hello>(back).secret, hello->secret);
+    } else if (const auto* create = std::get_if<CreateObject>(&frame)) {
+      EXPECT_EQ(std::get<CreateObject>(back).clsid, create->clsid);
+    } else if (const auto* call = std::get_if<CallRequest>(&frame)) {
+      EXPECT_EQ(std::get<CallRequest>(back).target, call->target);
+      EXPECT_EQ(std::get<CallRequest>(back).id, call->id);
+      EXPECT_EQ(std::get<CallRequest>(back).args, call->args);
+    } else if (const auto* ids = std::get_if<GetIdsOfNames>(&frame)) {
+      EXPECT_EQ(std::get<GetIdsOfNames>(back).names, ids->names);
+    }
+  }
+}
+
+TEST(WireTest, ServerFramesSurviveTheRoundTrip) {
+  const std::vector<ServerFrame> frames = {
+      Welcome{1},
+      StatusReply{S_OK, std::nullopt},
+      StatusReply{E_ACCESSDENIED, SampleError()},
+      CallReply{S_OK, std::nullopt, {{4, Variant()}}, std::nullopt},
+      CallReply{S_OK, Variant(), {}, std::nullopt},
+      CallReply{S_OK, Variant::I4(1), {{3, Variant::I4(9)}, {6, Variant::Bytes({1, 2})}},
+                std::nullopt},
+      CallReply{E_UNEXPECTED, std::nullopt, {}, SampleError()},
+      IdsOfNamesReply{DISP_E_UNKNOWNNAME, {1, kDispidUnknown}},
+      TypeInfoReply{S_OK, "library OrvalaAppServer"},
+  };
+  for (const ServerFrame& frame : frames) {
+    const ServerFrame back = DecodeServerFrame(EncodeBody(frame));
+    ASSERT_EQ(back.index(), frame.index());
+    if (const auto* status = std::get_if<StatusReply>(&frame)) {
+      EXPECT_EQ(std::get<StatusReply>(back).status, status->status);
+      ExpectSameError(std::get<StatusReply>(back).error, status->error);
+    } else if (const auto* reply = std::get_if<CallReply>(&frame)) {
+      const auto& got = std::get<CallReply>(back);
+      EXPECT_EQ(got.status, reply->status);
+      // "Not written" and a written Empty must stay apart.
+      EXPECT_EQ(got.result, reply->result);
+      EXPECT_EQ(got.out, reply->out);
+      ExpectSameError(got.error, reply->error);
+    } else if (const auto* ids = std::get_if<IdsOfNamesReply>(&frame)) {
+      EXPECT_EQ(std::get<IdsOfNamesReply>(back).status, ids->status);
+      EXPECT_EQ(std::get<IdsOfNamesReply>(back).ids, ids->ids);
+    } else if (const auto* info = std::get_if<TypeInfoReply>(&frame)) {
+      EXPECT_EQ(std::get<TypeInfoReply>(back).text, info->text);
+    }
+  }
+}
+
+TEST(WireTest, StatusMayBeWrittenUnsigned) {
+  cbor::Writer w;
+  w.ArrayHeader(3);
+  w.Unsigned(static_cast<uint8_t>(FrameKind::kStatus));
+  w.Unsigned(0x8000FFFFu);
+  w.Null();
+  const ServerFrame frame = DecodeServerFrame(w.Take());
+  EXPECT_EQ(std::get<StatusReply>(frame).status, E_UNEXPECTED);
+}
+
+TEST(WireTest, SplitFrameFindsOneFrameAtATime) {
+  const Bytes one = EncodeFrame(ClientFrame(GetTypeInfo{}));
+  Bytes stream = one;
+  const Bytes two = EncodeFrame(ClientFrame(Release{}));
+  stream.insert(stream.end(), two.begin(), two.end());
+
+  const FrameSplit first = SplitFrame(stream, kDefaultMaxFrameSize);
+  ASSERT_EQ(first.state, FrameSplit::State::kComplete);
+  EXPECT_EQ(first.consumed, one.size());
+  EXPECT_TRUE(std::holds_alternative<GetTypeInfo>(DecodeClientFrame(first.body)));
+  const FrameSplit second =
+      SplitFrame(std::span(stream).subspan(first.consumed), kDefaultMaxFrameSize);
+  ASSERT_EQ(second.state, FrameSplit::State::kComplete);
+  EXPECT_TRUE(std::holds_alternative<Release>(DecodeClientFrame(second.body)));
+
+  for (size_t cut = 0; cut < one.size(); ++cut) {
+    EXPECT_EQ(SplitFrame(std::span(one).first(cut), kDefaultMaxFrameSize).state,
+              FrameSplit::State::kNeedMore)
+        << cut;
+  }
+  EXPECT_EQ(SplitFrame(Bytes{0, 0, 0, 0}, kDefaultMaxFrameSize).state, FrameSplit::State::kEmpty);
+  EXPECT_EQ(SplitFrame(Bytes{0, 0, 1, 1, 0}, 256).state, FrameSplit::State::kTooLarge);
+  EXPECT_EQ(SplitFrame(Bytes{0xFF, 0xFF, 0xFF, 0xFF}, kDefaultMaxFrameSize).state,
+            FrameSplit::State::kTooLarge);
+}
+
+TEST(WireTest, EveryTruncationOfAValidBodyIsRefused) {
+  const std::vector<ClientFrame> frames = {
+      Hello{1, std::string("secret")},
+      CallRequest{CallTarget::kSlot, 20,
+                  {Variant::BStr(u"x"), Variant::Array({Variant::R8(1.5), Variant::Null()})}},
+      GetIdsOfNames{{"CanDo", "ID_Utenti"}},
+  };
+  for (const ClientFrame& frame : frames) {
+    const Bytes body = EncodeBody(frame);
+    for (size_t cut = 0; cut < body.size(); ++cut) {
+      EXPECT_THROW(DecodeClientFrame(std::span(body).first(cut)), Error) << cut;
+    }
+  }
+  const Bytes reply =
+      EncodeBody(ServerFrame(CallReply{E_UNEXPECTED, Variant::I4(1), {{2, Variant()}}, SampleError()}));
+  for (size_t cut = 0; cut < reply.size(); ++cut) {
+    EXPECT_THROW(DecodeServerFrame(std::span(reply).first(cut)), Error) << cut;
+  }
+}
+
+// A body written by hand, for the shapes that no encoder of ours produces.
+Bytes Body(const std::function<void(cbor::Writer&)>& write) {
+  cbor::Writer w;
+  write(w);
+  return w.Take();
+}
+
+TEST(WireTest, MalformedClientBodiesAreRefused) {
+  const auto kind = [](cbor::Writer& w, FrameKind k, uint64_t fields) {
+    w.ArrayHeader(fields + 1);
+    w.Unsigned(static_cast<uint8_t>(k));
+  };
+  const struct {
+    const char* name;
+    Bytes body;
+  } cases[] = {
+      {"not an array", Body([](cbor::Writer& w) { w.Unsigned(1); })},
+      {"empty array", Body([](cbor::Writer& w) { w.ArrayHeader(0); })},
+      {"kind as text", Body([](cbor::Writer& w) {
+         w.ArrayHeader(1);
+         w.Text("hello");
+       })},
+      {"unknown kind", Body([](cbor::Writer& w) { w.ArrayHeader(1), w.Unsigned(99); })},
+      {"kind beyond a byte", Body([](cbor::Writer& w) { w.ArrayHeader(1), w.Unsigned(256 + 5); })},
+      {"server kind sent by a client",
+       Body([&](cbor::Writer& w) { kind(w, FrameKind::kWelcome, 1), w.Unsigned(1); })},
+      {"hello without secret field", Body([&](cbor::Writer& w) { kind(w, FrameKind::kHello, 1), w.Unsigned(1); })},
+      {"hello with negative version", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kHello, 2), w.Int(-1), w.Null();
+       })},
+      {"hello with a text secret", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kHello, 2), w.Unsigned(1), w.Text("secret");
+       })},
+      {"create with a number", Body([&](cbor::Writer& w) { kind(w, FrameKind::kCreateObject, 1), w.Unsigned(5); })},
+      {"call with unknown target", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kCall, 3), w.Unsigned(2), w.Int(1), w.ArrayHeader(0);
+       })},
+      {"call id beyond 32 bits", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kCall, 3), w.Unsigned(0), w.Int(int64_t{1} << 40), w.ArrayHeader(0);
+       })},
+      {"call args as a map", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kCall, 3), w.Unsigned(0), w.Int(1), w.MapHeader(0);
+       })},
+      {"call arg of unknown tag", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kCall, 3), w.Unsigned(0), w.Int(1), w.ArrayHeader(1);
+         w.Tag(12345), w.Unsigned(1);
+       })},
+      {"call arg count beyond the data", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kCall, 3), w.Unsigned(0), w.Int(1), w.ArrayHeader(1'000'000);
+       })},
+      {"names with a number", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kGetIdsOfNames, 1), w.ArrayHeader(1), w.Unsigned(3);
+       })},
+      {"release with a field", Body([&](cbor::Writer& w) { kind(w, FrameKind::kRelease, 1), w.Null(); })},
+      {"trailing bytes", Body([&](cbor::Writer& w) { kind(w, FrameKind::kRelease, 0), w.Null(); })},
+      {"invalid UTF-8 name", [] {
+         Bytes b = Body([](cbor::Writer& w) { w.ArrayHeader(2), w.Unsigned(2); });
+         b.insert(b.end(), {0x62, 0xC3, 0x28});
+         return b;
+       }()},
+      {"indefinite array", Bytes{0x9F, 0x05, 0xFF}},
+      {"nesting beyond the limit", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kCall, 3), w.Unsigned(0), w.Int(1);
+         for (int i = 0; i < 200; ++i) w.ArrayHeader(1);
+         w.Null();
+       })},
+      {"more items than a frame may hold", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kCall, 3), w.Unsigned(0), w.Int(1);
+         w.ArrayHeader(1);
+         w.ArrayHeader(kMaxItemsPerFrame + 1);
+         for (size_t i = 0; i <= kMaxItemsPerFrame; ++i) w.Undefined();
+       })},
+  };
+  for (const auto& c : cases) {
+    EXPECT_THROW(DecodeClientFrame(c.body), Error) << c.name;
+  }
+}
+
+TEST(WireTest, MalformedServerBodiesAreRefused) {
+  const auto kind = [](cbor::Writer& w, FrameKind k, uint64_t fields) {
+    w.ArrayHeader(fields + 1);
+    w.Unsigned(static_cast<uint8_t>(k));
+  };
+  const struct {
+    const char* name;
+    Bytes body;
+  } cases[] = {
+      {"client kind sent by a server", Body([&](cbor::Writer& w) { kind(w, FrameKind::kRelease, 0); })},
+      {"status beyond 32 bits", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kStatus, 2), w.Unsigned(uint64_t{1} << 33), w.Null();
+       })},
+      {"error info with a bad IID", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kStatus, 2), w.Int(E_FAIL), w.ArrayHeader(5);
+         w.Text("not a guid"), w.Text(""), w.Text(""), w.Int(0), w.Text("");
+       })},
+      {"error info too short", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kStatus, 2), w.Int(E_FAIL), w.ArrayHeader(1), w.Text("x");
+       })},
+      {"not-written tag around a value", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kCallReply, 4), w.Int(0), w.Tag(kTagNotWritten), w.Unsigned(1);
+         w.MapHeader(0), w.Null();
+       })},
+      {"out args as an array", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kCallReply, 4), w.Int(0), w.Undefined(), w.ArrayHeader(0), w.Null();
+       })},
+      {"out arg index as text", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kCallReply, 4), w.Int(0), w.Undefined(), w.MapHeader(1);
+         w.Text("x"), w.Null(), w.Null();
+       })},
+      {"ids with a text", Body([&](cbor::Writer& w) {
+         kind(w, FrameKind::kIdsOfNamesReply, 2), w.Int(0), w.ArrayHeader(1), w.Text("1");
+       })},
+  };
+  for (const auto& c : cases) {
+    EXPECT_THROW(DecodeServerFrame(c.body), Error) << c.name;
+  }
+}
+
+}  // namespace
+}  // namespace orvala::transport::wire
