@@ -432,6 +432,20 @@ void ForEachElement(pugi::xml_node node, F&& f) {
   }
 }
 
+// A value's text may come in several pieces (character data, CDATA
+// sections) from writers other than ours.
+std::string ElementText(pugi::xml_node node) {
+  std::string text;
+  for (auto child = node.first_child(); child; child = child.next_sibling()) {
+    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
+      text += child.value();
+    } else if (child.type() == pugi::node_element) {
+      shape::Fail(std::string("element inside <") + node.name() + ">");
+    }
+  }
+  return text;
+}
+
 void ExpectName(pugi::xml_node node, const char* name) {
   if (std::strcmp(node.name(), name) != 0) {
     shape::Fail(std::string("<") + name + "> expected, found <" + node.name() + ">");
@@ -507,9 +521,9 @@ class Reader {
     const auto enc = node.attribute("enc");
     if (enc) {
       if (std::strcmp(enc.value(), "hex") != 0) shape::Fail("unknown string encoding");
-      return FromHex(node.text().get());
+      return FromHex(ElementText(node));
     }
-    return strings_->FromText(node.text().get());
+    return strings_->FromText(ElementText(node));
   }
 
   std::vector<Field> Fields(pugi::xml_node parent, int depth) const {
@@ -537,7 +551,7 @@ class Reader {
     ExpectName(node, "v");
     int index = natural;
     if (const auto t = node.attribute("t")) index = IndexOf(kValueTypeNames, t.value(), "value type");
-    const std::string_view text = node.text().get();
+    const std::string text = ElementText(node);
     switch (index) {
       case 1: return Value{ParseInt<int16_t>(text, "int16")};
       case 2: return Value{ParseInt<int32_t>(text, "int32")};
