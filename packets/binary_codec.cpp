@@ -4,6 +4,7 @@
 
 #include "common/error.h"
 #include "packets/cbor.h"
+#include "packets/code_pages.h"
 #include "packets/codec.h"
 #include "packets/shape.h"
 
@@ -27,6 +28,7 @@ constexpr uint64_t kParamItems = 4;
 // ---- writing ----
 
 void WriteHeader(Writer& w, Kind kind, uint64_t items, const std::string& code_page) {
+  CodePageNamed(code_page);  // a packet in no known code page could never be read
   w.Tag(cbor::kTagSelfDescribed);
   w.ArrayHeader(items);
   w.Text(kMagic);
@@ -172,6 +174,7 @@ Reader OpenPacket(std::span<const uint8_t> bytes, Kind kind, uint64_t items,
   if (r.ReadUnsigned() != kVersion) r.Fail("unknown packet version");
   if (r.ReadUnsigned() != static_cast<uint64_t>(kind)) r.Fail("packet of another kind");
   *code_page = std::string(r.ReadText());
+  CodePageNamed(*code_page);
   return r;
 }
 

@@ -69,16 +69,17 @@ TEST(BinaryPacket, FlippedBytesNeverEscapeAsAnythingButError) {
 }
 
 TEST(BinaryPacket, EveryEmptyPacketPassesTheSizeGate) {
-  // The header alone makes any binary packet long enough for the gate.
+  // The header alone makes any binary packet long enough for the gate,
+  // even with the shortest name of a code page.
   DataPacket data;
-  data.code_page = "";
+  data.code_page = "L1";
   data.has_metadata = false;
   ErrorPacket errors;
-  errors.code_page = "";
+  errors.code_page = "L1";
   ParamPacket params;
-  params.code_page = "";
+  params.code_page = "L1";
   DeltaPacket delta;
-  delta.code_page = "";
+  delta.code_page = "L1";
   for (const ByteArray& bytes : {Encode(data, Encoding::Binary), Encode(errors, Encoding::Binary),
                                  Encode(params, Encoding::Binary), Encode(delta, Encoding::Binary)}) {
     EXPECT_GE(bytes.size(), kMinPacketSize);
@@ -170,6 +171,12 @@ TEST(BinaryPacket, MalformedPacketsRaiseError) {
          cbor::Writer w;
          w.Tag(cbor::kTagSelfDescribed), w.ArrayHeader(6), w.Text("ORVALA-PACKETS");
          w.Unsigned(2), w.Unsigned(1), w.Text("X"), w.Null(), w.ArrayHeader(0);
+         return w.Take();
+       }()},
+      {"unknown code page", [] {
+         cbor::Writer w;
+         w.Tag(cbor::kTagSelfDescribed), w.ArrayHeader(6), w.Text("ORVALA-PACKETS");
+         w.Unsigned(1), w.Unsigned(1), w.Text("WINDOWS-12;2"), w.Null(), w.ArrayHeader(0);
          return w.Take();
        }()},
       {"header with too few items", [] {

@@ -200,6 +200,10 @@ TEST_P(RoundTrip, EncoderRefusesRowsThatDoNotFitTheFields) {
     EXPECT_THROW(Encode(c.packet, GetParam()), Error) << c.name;
   }
 
+  p = Data();
+  p.code_page = "NO-SUCH-CODE-PAGE";
+  EXPECT_THROW(Encode(p, GetParam()), Error);
+
   DeltaPacket d = Delta();
   d.rows[0].new_values.pop_back();
   EXPECT_THROW(Encode(d, GetParam()), Error);

@@ -5,15 +5,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <string_view>
 
 #include <pugixml.hpp>
 
 #include "common/codepage.h"
 #include "common/error.h"
+#include "packets/code_pages.h"
 #include "packets/shape.h"
 
 namespace orvala::packets::xml {
@@ -23,20 +21,7 @@ namespace {
 constexpr const char* kRoot = "orvala-packet";
 constexpr int kVersion = 1;
 
-// ---- code pages ----
-
-// Building a code page's tables costs 256 iconv calls; packets name only a
-// handful of code pages, so each is built once per process.
-const CodePage& CodePageNamed(const std::string& name) {
-  static std::mutex mutex;
-  static std::map<std::string, std::unique_ptr<CodePage>> cache;
-  std::lock_guard<std::mutex> lock(mutex);
-  auto found = cache.find(name);
-  if (found == cache.end()) {
-    found = cache.emplace(name, std::make_unique<CodePage>(name)).first;
-  }
-  return *found->second;
-}
+// ---- strings ----
 
 bool IsXmlSafe(char16_t unit) {
   // Carriage returns are folded by every XML parser and the other C0
@@ -58,7 +43,8 @@ bool IsPlainAscii(std::string_view bytes) {
 // byte, is written as hex instead, so that every string survives.
 class Strings {
  public:
-  explicit Strings(const std::string& code_page) : cp_(CodePageNamed(code_page)) {
+  explicit Strings(const std::string& code_page)
+      : holder_(CodePageNamed(code_page)), cp_(*holder_) {
     for (int b = 0x20; b < 0x7F; ++b) {
       if (cp_.Decode(std::string(1, static_cast<char>(b)))[0] != b) ascii_ = false;
     }
@@ -90,6 +76,7 @@ class Strings {
   const CodePage& code_page() const { return cp_; }
 
  private:
+  std::shared_ptr<const CodePage> holder_;
   const CodePage& cp_;
   bool ascii_ = true;
 };
@@ -460,7 +447,7 @@ class Reader {
     const std::string declared = DeclaredEncoding(text);
     std::string converted;
     if (!IsUtf8Name(declared)) {
-      converted = ToUtf8(CodePageNamed(declared).Decode(text));
+      converted = ToUtf8(CodePageNamed(declared)->Decode(text));
       text = converted;
     }
     const auto result = doc_.load_buffer(text.data(), text.size(),
