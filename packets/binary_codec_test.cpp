@@ -179,6 +179,12 @@ TEST(BinaryPacket, MalformedPacketsRaiseError) {
          w.Unsigned(1), w.Unsigned(1), w.Text("WINDOWS-12;2"), w.Null(), w.ArrayHeader(0);
          return w.Take();
        }()},
+      {"code page name that iconv would tidy up", [] {
+         cbor::Writer w;
+         w.Tag(cbor::kTagSelfDescribed), w.ArrayHeader(6), w.Text("ORVALA-PACKETS");
+         w.Unsigned(1), w.Unsigned(1), w.Text("WINDOWS-125\x11" "2"), w.Null(), w.ArrayHeader(0);
+         return w.Take();
+       }()},
       {"header with too few items", [] {
          cbor::Writer w = Header(1, 5);
          w.Null();
