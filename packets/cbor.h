@@ -36,8 +36,8 @@ enum class Major : uint8_t {
   Simple = 7,  // false, true, null, undefined and floats
 };
 
-// Tags of this system, in the first-come-first-served range of the IANA
-// tag registry's unassigned numbers. docs/packets.md lists what each holds.
+// Tags of this system (not registered with IANA); docs/packets.md lists
+// what each holds.
 inline constexpr uint64_t kTagSelfDescribed = 55799;  // RFC 8949's magic prefix
 inline constexpr uint64_t kTagInt16 = 20224;
 inline constexpr uint64_t kTagInt64 = 20225;

@@ -134,8 +134,8 @@ TEST_P(RoundTrip, EveryValueOfEveryType) {
 
 TEST_P(RoundTrip, OtherCodePages) {
   // ISO-8859-5 (Cyrillic) moves most high bytes to other characters; CP437
-  // even gives the control bytes glyphs.
-  for (const char* code_page : {"ISO-8859-5", "CP437", "ISO-8859-1"}) {
+  // even gives the control bytes glyphs; IBM037 (EBCDIC) moves ASCII too.
+  for (const char* code_page : {"ISO-8859-5", "CP437", "ISO-8859-1", "IBM037"}) {
     DataPacket packet = Data();
     packet.code_page = code_page;
     EXPECT_EQ(DecodeDataPacket(Encode(packet, GetParam())), packet) << code_page;

@@ -74,6 +74,7 @@ class Strings {
   }
 
   const CodePage& code_page() const { return cp_; }
+  bool ascii_compatible() const { return ascii_; }
 
  private:
   std::shared_ptr<const CodePage> holder_;
@@ -233,10 +234,13 @@ bool ParseBool(std::string_view text) {
 
 class Writer {
  public:
-  Writer(const std::string& code_page, bool utf8) : strings_(code_page), utf8_(utf8) {
+  // A code page that does not keep ASCII where it is (EBCDIC) cannot hold
+  // the markup, so such packets are written in UTF-8 whatever was asked.
+  Writer(const std::string& code_page, bool utf8)
+      : strings_(code_page), utf8_(utf8 || !strings_.ascii_compatible()) {
     auto decl = doc_.append_child(pugi::node_declaration);
     decl.append_attribute("version") = "1.0";
-    decl.append_attribute("encoding") = utf8 ? "UTF-8" : code_page.c_str();
+    decl.append_attribute("encoding") = utf8_ ? "UTF-8" : code_page.c_str();
   }
 
   pugi::xml_node Root(const char* kind, const std::string& code_page) {
