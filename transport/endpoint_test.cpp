@@ -222,8 +222,9 @@ TEST_F(EndpointTest, MalformedInputClosesThatConnectionOnly) {
     cbor::Writer w;
     write(w);
     Bytes b = w.Take();
-    Bytes framed = {0, 0, 0, static_cast<uint8_t>(b.size())};
-    framed.insert(framed.end(), b.begin(), b.end());
+    Bytes framed(wire::kLengthPrefixSize + b.size());
+    framed[3] = static_cast<uint8_t>(b.size());
+    std::copy(b.begin(), b.end(), framed.begin() + wire::kLengthPrefixSize);
     return framed;
   };
   struct Case {

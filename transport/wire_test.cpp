@@ -271,5 +271,16 @@ TEST(WireTest, MalformedServerBodiesAreRefused) {
   }
 }
 
+// The example that docs/protocol.md gives, byte for byte.
+TEST(WireTest, TheDocumentedExampleHolds) {
+  const Bytes request = {0x84, 0x03, 0x01, 0x04, 0x82, 0x01, 0x6B, 'A', 'N', 'A',
+                         'G',  'R',  'A',  'F',  'I',  'C',  'H',  'E'};
+  EXPECT_EQ(EncodeBody(ClientFrame(
+                CallRequest{CallTarget::kDispid, 4, {Variant::I4(1), Variant::BStr(u"ANAGRAFICHE")}})),
+            request);
+  const Bytes answer = {0x85, 0x12, 0x00, 0xD9, 0x4F, 0x20, 0xF6, 0xA0, 0xF6};
+  EXPECT_EQ(EncodeBody(ServerFrame(CallReply{S_OK, std::nullopt, {}, std::nullopt})), answer);
+}
+
 }  // namespace
 }  // namespace orvala::transport::wire
