@@ -1,8 +1,10 @@
 #include "host/main_window.h"
 
 #include <QCloseEvent>
+#include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPushButton>
+#include <algorithm>
 #include <memory>
 
 namespace orvala::host {
@@ -21,6 +23,14 @@ QFont FormFont() {
   (void)substitutes_installed;
   QFont font(QStringLiteral("MS Sans Serif"));
   font.setPixelSize(11);
+  // The windows' places were measured for MS Sans Serif, whose characters
+  // average 5 pixels at this size. A wider stand-in (DejaVu Sans on a bare
+  // Debian) is narrowed until its text fits the same places.
+  constexpr int kDesignedAverageWidth = 5;
+  const int average = QFontMetrics(font).averageCharWidth();
+  if (average > kDesignedAverageWidth) {
+    font.setStretch(std::max<int>(QFont::Condensed, 100 * kDesignedAverageWidth / average));
+  }
   return font;
 }
 

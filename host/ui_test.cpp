@@ -141,6 +141,7 @@ TEST_F(UiTest, MainWindowLooksAsDesigned) {
   ASSERT_NE(button, nullptr);
   EXPECT_EQ(button->text(), "Amministrazione Database");
   EXPECT_EQ(button->geometry(), QRect(9, 6, 169, 47));
+  EXPECT_LT(button->fontMetrics().horizontalAdvance(button->text()), button->width());
 
   main.ShowAtStart();
   EXPECT_TRUE(main.isMinimized());
@@ -159,6 +160,8 @@ TEST_F(UiTest, AdminWindowLooksAsDesigned) {
   EXPECT_EQ(label->text(), "Posizione Database :");
   EXPECT_TRUE(label->font().bold());
   EXPECT_EQ(label->geometry(), QRect(8, 39, 121, 13));
+  // Whatever font stands in for the designed one, no caption is cut.
+  EXPECT_LE(label->sizeHint().width(), label->width());
 
   QLineEdit* path = PathBox(*window);
   ASSERT_NE(path, nullptr);
@@ -170,6 +173,7 @@ TEST_F(UiTest, AdminWindowLooksAsDesigned) {
   ASSERT_NE(button, nullptr);
   EXPECT_EQ(button->text(), "Salva posizione");
   EXPECT_EQ(button->geometry(), QRect(475, 34, 84, 25));
+  EXPECT_LT(button->fontMetrics().horizontalAdvance(button->text()), button->width());
   EXPECT_EQ(path->nextInFocusChain(), button);
 
   auto* bar = window->findChild<QStatusBar*>("StatusBar1");
