@@ -15,6 +15,7 @@ namespace orvala::client {
 namespace {
 
 constexpr int32_t kOptionMetadata = 1;
+constexpr int32_t kOptionReset = 2;
 
 std::string StatusText(HResult status) {
   char text[16];
@@ -49,6 +50,11 @@ const CliSession::Described& CliSession::FieldsOf(const std::u16string& provider
                             Variant::I4(kOptionMetadata), Variant::BStr(u""), Variant(),
                             Variant()};
   const server::CallOutcome outcome = channel_.Invoke(fetch, args);
+  // The fetch of no rows left the query open on an old snapshot: close it
+  // again, so that the next fetch sees what the apply wrote.
+  std::vector<Variant> reset{Variant::BStr(provider), Variant::I4(0), Variant(),
+                             Variant::I4(kOptionReset), Variant::BStr(u""), Variant(), Variant()};
+  channel_.Invoke(fetch, reset);
   if (Failed(outcome.status) || !outcome.result) {
     throw Error("cannot read the fields of provider " + ToUtf8(provider) + ": " +
                 (outcome.error ? outcome.error->description : StatusText(outcome.status)));
@@ -67,9 +73,11 @@ void CliSession::Decode(const server::MethodDef& method, const std::vector<Varia
     } else {
       const packets::DataPacket data = packets::DataPacketFromVariant(result);
       Remember(args[0].bstr(), data);
-      out["fields"] = FieldsToJson(data.fields);
-      out["rows"] = RowsToJson(data.has_metadata ? data.fields : FieldsOf(args[0].bstr()).fields,
-                               data.rows, CodePageNamed(data.code_page));
+      // A slice without descriptions is read with the provider's last ones.
+      const std::vector<packets::Field>& fields =
+          data.has_metadata ? data.fields : FieldsOf(args[0].bstr()).fields;
+      out["fields"] = FieldsToJson(fields);
+      out["rows"] = RowsToJson(fields, data.rows, CodePageNamed(data.code_page));
     }
     if (IsOperation(method, "AS_GetRecords")) out["recsOut"] = args[2].ToInt32();
   } else if (IsOperation(method, "AS_ApplyUpdates")) {

@@ -6,7 +6,8 @@
 // did not write it, "out" when it has no out arguments), {"call", "status",
 // "error": description} on failure. Provider operations print their packets
 // decoded (packet_json.h) in place of "result": AS_GetRecords and
-// AS_RowRequest as "fields" and "rows" (AS_GetRecords adds "recsOut"),
+// AS_RowRequest as "fields" and "rows" (AS_GetRecords adds "recsOut"; a
+// slice that carries no descriptions prints the provider's last ones),
 // AS_ApplyUpdates as "errorCount" and "errors", AS_GetParams as "params";
 // a packet that travels as an in-out Params prints as {"params":[...]}.
 #pragma once
