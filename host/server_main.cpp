@@ -13,9 +13,13 @@
 #include <cstdlib>
 #include <filesystem>
 
+#include <QApplication>
+#include <QTimer>
+
 #include "common/error.h"
 #include "driver/connection.h"
 #include "driver/firebird_root.h"
+#include "host/main_window.h"
 #include "host/registration.h"
 #include "host/server_options.h"
 #include "registry/database_location.h"
@@ -57,19 +61,54 @@ std::chrono::seconds EmbeddingGrace() {
   return std::chrono::seconds(configured ? std::atoi(configured) : 60);
 }
 
-int Serve(const host::ServerOptions& options, const registry::Registry& registry) {
-  // Signals are taken by this thread alone, between its checks of the
-  // object count; every thread started later inherits the mask.
-  sigset_t signals;
-  sigemptyset(&signals);
-  sigaddset(&signals, SIGTERM);
-  sigaddset(&signals, SIGINT);
-  sigaddset(&signals, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+// Decides when the server ends: on SIGTERM, SIGINT or SIGHUP, and, when a
+// client started it on demand, after its last object (or when no client
+// came within the grace period).
+class Lifetime {
+ public:
+  Lifetime(bool by_com, const transport::ServerEndpoint* endpoint)
+      : by_com_(by_com), endpoint_(endpoint), started_(std::chrono::steady_clock::now()) {
+    sigemptyset(&signals_);
+    sigaddset(&signals_, SIGTERM);
+    sigaddset(&signals_, SIGINT);
+    sigaddset(&signals_, SIGHUP);
+  }
 
-  // The catalogue and report modules are created with the process state,
-  // before any remote object can exist.
-  server::ServerProcess process(registry);
+  // Signals go to whichever thread waits for them here; every thread
+  // started after this inherits the mask.
+  void BlockSignals() { pthread_sigmask(SIG_BLOCK, &signals_, nullptr); }
+  void set_endpoint(const transport::ServerEndpoint* endpoint) { endpoint_ = endpoint; }
+
+  void ObjectCount(size_t count) {
+    if (count > 0) ever_served_ = true;
+    if (count == 0 && by_com_) last_object_gone_ = true;
+  }
+
+  // Waits up to `wait` for a signal; true when the server should end.
+  bool ShouldEnd(std::chrono::milliseconds wait) {
+    const timespec tick{static_cast<time_t>(wait.count() / 1000),
+                        static_cast<long>(wait.count() % 1000) * 1'000'000};
+    if (sigtimedwait(&signals_, nullptr, &tick) > 0) {
+      // There is no one to ask, as the window would: say what is ending.
+      if (const size_t alive = endpoint_ ? endpoint_->object_count() : 0; alive > 0) {
+        std::fprintf(stderr, "orvala-server: ending with %zu remote object(s) still alive\n", alive);
+      }
+      return true;
+    }
+    if (by_com_ && last_object_gone_) return true;
+    return by_com_ && !ever_served_ && std::chrono::steady_clock::now() - started_ > EmbeddingGrace();
+  }
+
+ private:
+  sigset_t signals_;
+  bool by_com_;
+  const transport::ServerEndpoint* endpoint_;
+  std::chrono::steady_clock::time_point started_;
+  std::atomic<bool> last_object_gone_{false};
+  std::atomic<bool> ever_served_{false};
+};
+
+transport::EndpointOptions EndpointOptionsFor(const host::ServerOptions& options) {
   transport::EndpointOptions endpoint_options;
   endpoint_options.tcp_listen = options.listen;
   if (options.secret_file) endpoint_options.tcp_secret = transport::ReadSecretFile(*options.secret_file);
@@ -78,32 +117,48 @@ int Serve(const host::ServerOptions& options, const registry::Registry& registry
     if (!g) throw Error("Unknown group: " + *options.socket_group);
     endpoint_options.unix_group = g->gr_gid;
   }
-  const bool by_com = options.mode == host::StartMode::ByCom;
-  std::atomic<bool> last_object_gone{false};
-  std::atomic<bool> ever_served{false};
+  return endpoint_options;
+}
+
+bool HasDisplay() {
+  const char* x = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x && *x) || (wayland && *wayland);
+}
+
+int Serve(const host::ServerOptions& options, const registry::Registry& registry, int argc,
+          char** argv) {
+  Lifetime lifetime(options.mode == host::StartMode::ByCom, nullptr);
+  lifetime.BlockSignals();
+  const bool windows = !options.headless && HasDisplay();
+  std::unique_ptr<QApplication> app;
+  if (windows) {
+    app = std::make_unique<QApplication>(argc, argv);
+    host::SetApplicationTitle();
+  }
+  // The catalogue and report modules come with the process state, before
+  // any remote object can exist.
+  server::ServerProcess process(registry);
   transport::ServerEndpoint endpoint(
-      endpoint_options, [&process] { return std::make_unique<server::TOrvala>(process); },
-      [&](size_t count) {
-        if (count > 0) ever_served = true;
-        if (count == 0 && by_com) last_object_gone = true;
-      });
+      EndpointOptionsFor(options), [&process] { return std::make_unique<server::TOrvala>(process); },
+      [&lifetime](size_t count) { lifetime.ObjectCount(count); });
+  lifetime.set_endpoint(&endpoint);
   std::fprintf(stderr, "orvala-server: serving on %s", endpoint.unix_path().c_str());
   if (endpoint.tcp_port()) std::fprintf(stderr, " and TCP port %u", *endpoint.tcp_port());
   std::fprintf(stderr, "\n");
 
-  const auto started = std::chrono::steady_clock::now();
-  for (;;) {
-    const timespec tick{0, 200'000'000};
-    const int signal = sigtimedwait(&signals, nullptr, &tick);
-    if (signal > 0) {
-      if (const size_t alive = endpoint.object_count(); alive > 0) {
-        std::fprintf(stderr, "orvala-server: ending with %zu remote object(s) still alive\n", alive);
-      }
-      break;
-    }
-    if (by_com && last_object_gone) break;
-    if (by_com && !ever_served && std::chrono::steady_clock::now() - started > EmbeddingGrace()) {
-      break;  // started on demand, but no client ever came
+  if (windows) {
+    host::TfmMain main_window(process.sessions(), registry);
+    main_window.set_live_object_count([&endpoint] { return endpoint.object_count(); });
+    main_window.ShowAtStart();
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      if (lifetime.ShouldEnd(std::chrono::milliseconds(0))) QCoreApplication::quit();
+    });
+    poll.start(200);
+    app->exec();
+  } else {
+    while (!lifetime.ShouldEnd(std::chrono::milliseconds(200))) {
     }
   }
   endpoint.Stop();  // releases every object: open transactions roll back, connections close
@@ -150,7 +205,7 @@ int main(int argc, char** argv) {
         options.mode == host::StartMode::UnregisterAndEnd) {
       return 0;
     }
-    return Serve(options, registry);
+    return Serve(options, registry, argc, argv);
   } catch (const Error& e) {
     std::fprintf(stderr, "orvala-server: %s\n", e.message());
     return 1;
