@@ -18,7 +18,14 @@ using packets::UpdateKind;
 // ID integer, V string, N integer; rows (1,'a',10), (2,'b',20).
 packets::DataPacket SmallPacket() {
   packets::DataPacket p;
-  p.fields = {{"ID", FieldType::Integer, 4}, {"V", FieldType::String, 10}, {"N", FieldType::Integer, 4}};
+  for (const auto& [name, type] : {std::pair{"ID", FieldType::Integer},
+                                   std::pair{"V", FieldType::String},
+                                   std::pair{"N", FieldType::Integer}}) {
+    packets::Field f;
+    f.name = name;
+    f.type = type;
+    p.fields.push_back(f);
+  }
   p.rows = {{{int32_t{1}, std::string("a"), int32_t{10}}, {}},
             {{int32_t{2}, std::string("b"), int32_t{20}}, {}}};
   return p;
