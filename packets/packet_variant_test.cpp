@@ -37,7 +37,9 @@ TEST(PacketBytes, PassesOnlyNullAndByteArraysAbove21Bytes) {
     }
     const auto bytes = PacketBytes(c.packet);
     EXPECT_EQ(bytes.has_value(), !c.packet.is_null()) << c.name;
-    if (bytes) EXPECT_EQ(bytes->data(), c.packet.bytes().data()) << c.name;  // not copied
+    if (bytes) {
+      EXPECT_EQ(bytes->data(), c.packet.bytes().data()) << c.name;  // not copied
+    }
   }
 }
 
