@@ -1,0 +1,497 @@
+// orvala-bench: the performance figures of the server, each measured beside
+// a baseline that does the same work by the shortest path, in the same run.
+//
+//   orvala-bench --work DIR --server PATH [--lines N] [--reps N] [--table FILE]
+//
+// It creates a fresh reference database with N generated journal lines in
+// DIR, runs the seven figures and prints one Markdown table (also written
+// to FILE). Every target is a ratio against the in-run baseline, because
+// timings on a shared machine move from run to run.
+#include <barrier>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "bench/raw_echo.h"
+#include "bench/raw_firebird.h"
+#include "bench/server_child.h"
+#include "bench/stats.h"
+#include "client/client_dataset.h"
+#include "client/orvala_proxy.h"
+#include "common/error.h"
+#include "database/reference_database.h"
+#include "driver/connection.h"
+#include "driver/firebird_root.h"
+#include "driver/query.h"
+#include "packets/packet_variant.h"
+#include "providers/sql_names.h"
+#include "providers/update_sql.h"
+#include "registry/database_location.h"
+#include "server/orvala.h"
+#include "server/server_process.h"
+#include "transport/client_connection.h"
+#include "transport/wire.h"
+
+namespace orvala::bench {
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int32_t kWithMetadata = 1;
+
+struct Options {
+  fs::path work;
+  fs::path server;
+  int lines = 100'000;
+  int reps = 5;
+  int session_calls = 20'000;
+  int million_factor = 10;  // figure 7 fetches lines × this many rows
+  fs::path table;
+};
+
+struct Figure {
+  std::string name, ours, baseline, ratio, target;
+  bool met;
+};
+
+std::string Fixed(double v, int digits) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.*f", digits, v);
+  return text;
+}
+std::string Ms(double seconds) { return Fixed(seconds * 1e3, 1) + " ms"; }
+std::string Us(double seconds) { return Fixed(seconds * 1e6, 1) + " µs"; }
+std::string Mb(double bytes) { return Fixed(bytes / (1 << 20), 1) + " MB"; }
+
+void Log(const std::string& line) { std::cerr << "bench: " << line << std::endl; }
+
+void Check(HResult status, const client::OrvalaProxy& proxy, const char* what) {
+  if (!Failed(status)) return;
+  throw Error(std::string(what) + " failed: " +
+              (proxy.last_error() ? std::string(proxy.last_error()->description.begin(),
+                                                proxy.last_error()->description.end())
+                                  : std::to_string(status)));
+}
+
+// The rows of one provider, as a client asks for them.
+int32_t Fetch(client::OrvalaProxy& proxy, const std::u16string& provider, int32_t count,
+              int32_t options, Variant& packet) {
+  int32_t recs = 0;
+  Variant params, owner;
+  Check(proxy.AS_GetRecords(provider, count, recs, options, u"", params, owner, packet), proxy,
+        "AS_GetRecords");
+  return recs;
+}
+
+void AddProvider(client::OrvalaProxy& proxy, const std::u16string& name, const std::string& sql) {
+  int32_t result = 1;
+  Check(proxy.OpenDB(), proxy, "OpenDB");
+  Check(proxy.AddProvider(name, std::u16string(sql.begin(), sql.end()), result), proxy,
+        "AddProvider");
+  if (result != 0) throw Error("AddProvider refused " + sql);
+}
+
+std::unique_ptr<transport::RemoteObject> Connect(const std::string& endpoint) {
+  transport::ConnectOptions options;
+  options.endpoint = endpoint;
+  return transport::RemoteObject::Connect(options);
+}
+
+class Bench {
+ public:
+  explicit Bench(Options options) : o_(std::move(options)) {}
+
+  std::vector<Figure> Run() {
+    CreateDatabase();
+    raw_ = std::make_unique<RawDatabase>(database_.string());
+    process_ = std::make_unique<server::ServerProcess>(registry::Registry(o_.work / "registry"));
+    object_ = std::make_unique<server::TOrvala>(*process_);
+    proxy_ = std::make_unique<client::OrvalaProxy>(*object_);
+    AddProvider(*proxy_, u"BenchLines", lines_sql_);
+    AddProvider(*proxy_, u"BenchUpdate", update_sql_);
+
+    FigureOneAndThree();
+    FigureFour();
+    {
+      ServerChild server(o_.server, o_.work / "registry", o_.work / "run");
+      FigureTwo(server);
+      FigureFive(server);
+      FigureSix(server);
+    }
+    FigureSeven();
+    std::vector<Figure> ordered;
+    for (const char* n : {"1", "2", "3a", "3b", "4", "5", "6", "7"}) {
+      for (const Figure& f : figures_) {
+        if (f.name.rfind(std::string(n) + " ", 0) == 0) ordered.push_back(f);
+      }
+    }
+    return ordered;
+  }
+
+ private:
+  void CreateDatabase() {
+    fs::create_directories(o_.work);
+    database_ = o_.work / "bench.fdb";
+    fs::remove(database_);
+    Log("creating " + database_.string());
+    database::CreateOptions create;
+    create.scripts_dir = database::DefaultScriptsDir();
+    create.demo_data = true;
+    create.bench_routines = true;
+    create.forced_writes = false;
+    database::CreateReferenceDatabase(database_, create);
+
+    driver::Connection admin;
+    admin.SetParam("Database", database_.string());
+    admin.SetParam("User_Name", "SYSDBA");
+    admin.SetParam("Password", "pinewheel");
+    const std::string where = " WHERE ID_DITTE = '00001' AND ID_ANNO = 2024";
+    const int64_t base = Scalar(admin, "SELECT COALESCE(MAX(MC_NUMREG), 0) FROM MOVIMENTI_CONTABILI" + where);
+    Log("generating " + std::to_string(o_.lines) + " journal lines");
+    const double took = Time([&] {
+      admin.ExecuteImmediate("EXECUTE PROCEDURE GENERATE_BENCH_DATA(" + std::to_string(o_.lines) + ", 0)");
+    });
+    Log("generated in " + Fixed(took, 1) + " s");
+    const std::string after = where + " AND MC_NUMREG > " + std::to_string(base);
+    lines_sql_ = "SELECT * FROM MOVIMENTI_CONTABILI" + after;
+    // Four lines per registration: 2,500 registrations are 10,000 rows.
+    update_sql_ = lines_sql_ + " AND MC_NUMREG <= " + std::to_string(base + 2500);
+    small_sql_ = lines_sql_ + " AND MC_NUMREG <= " + std::to_string(base + 250);
+    million_sql_ = "SELECT M.* FROM MOVIMENTI_CONTABILI M CROSS JOIN (SELECT FIRST " +
+                   std::to_string(o_.million_factor) +
+                   " R.RDB$RELATION_ID FROM RDB$RELATIONS R) X" + after;
+    columns_ = static_cast<int>(Scalar(
+        admin, "SELECT COUNT(*) FROM RDB$RELATION_FIELDS WHERE RDB$RELATION_NAME = 'MOVIMENTI_CONTABILI'"));
+    if (Scalar(admin, "SELECT COUNT(*) FROM MOVIMENTI_CONTABILI" + after) != o_.lines) {
+      throw Error("The generator did not write the lines asked for");
+    }
+    registry::WriteDatabaseLocation(registry::Registry(o_.work / "registry"), database_.string());
+  }
+
+  static int64_t Scalar(driver::Connection& connection, const std::string& sql) {
+    driver::Query q("scalar");
+    q.SetConnection(&connection);
+    q.SetSql({sql});
+    q.Open();
+    if (!q.Next()) return -1;
+    const Value& v = q.row()[0];
+    if (const auto* i = std::get_if<int32_t>(&v)) return *i;
+    if (const auto* l = std::get_if<int64_t>(&v)) return *l;
+    return -1;
+  }
+
+  void Add(std::string name, std::string ours, std::string baseline, double ratio,
+           std::string target, bool met) {
+    figures_.push_back({std::move(name), std::move(ours), std::move(baseline), Fixed(ratio, 2) + "×",
+                        std::move(target), met});
+    Log(figures_.back().name + ": " + figures_.back().ours + " vs " + figures_.back().baseline +
+        " = " + figures_.back().ratio + (met ? " (met)" : " (NOT met)"));
+  }
+
+  const std::string lines_label() const {
+    return std::to_string(o_.lines) + " rows × " + std::to_string(columns_) + " columns";
+  }
+
+  void FigureOneAndThree() {
+    Variant packet;
+    Fetch(*proxy_, u"BenchLines", -1, kWithMetadata, packet);  // warms the caches
+    packet_bytes_ = packet.bytes().size();
+    raw_->FetchAll(lines_sql_);
+    std::vector<double> ours, raw, sliced;
+    std::vector<double> first10, last10;
+    for (int rep = 0; rep < o_.reps; ++rep) {
+      ours.push_back(Time([&] {
+        if (Fetch(*proxy_, u"BenchLines", -1, kWithMetadata, packet) != o_.lines) {
+          throw Error("AS_GetRecords did not answer every row");
+        }
+      }));
+      raw.push_back(Time([&] {
+        if (raw_->FetchAll(lines_sql_) != o_.lines) throw Error("The raw fetch missed rows");
+      }));
+      std::vector<double> slices;
+      int64_t total = 0;
+      sliced.push_back(Time([&] {
+        for (int32_t options = kWithMetadata;; options = 0) {
+          int32_t got = 0;
+          slices.push_back(Time([&] { got = Fetch(*proxy_, u"BenchLines", 1000, options, packet); }));
+          total += got;
+          if (got < 1000) break;
+        }
+      }));
+      if (total != o_.lines || slices.size() < 20) throw Error("The slices missed rows");
+      const size_t full = static_cast<size_t>(o_.lines / 1000);
+      first10.push_back(Mean(slices, 0, 10));
+      last10.push_back(Mean(slices, full - 10, full));
+    }
+    raw_fetch_ = Median(raw);
+    ours_fetch_ = Median(ours);
+    Add("1 AS_GetRecords(-1), in process, " + lines_label(), Ms(ours_fetch_),
+        Ms(raw_fetch_) + " raw Firebird fetch", ours_fetch_ / raw_fetch_, "≤ 1.3×",
+        ours_fetch_ <= 1.3 * raw_fetch_);
+    const double slice_total = Median(sliced);
+    Add("3a the same in slices of 1,000, total", Ms(slice_total), Ms(ours_fetch_) + " figure 1 (ours)",
+        slice_total / ours_fetch_, "≤ 1.2×", slice_total <= 1.2 * ours_fetch_);
+    const double f10 = Median(first10), l10 = Median(last10);
+    Add("3b mean of the last 10 slices vs the first 10", Ms(l10), Ms(f10) + " first 10",
+        l10 / f10, "≤ 1.2×", l10 <= 1.2 * f10);
+  }
+
+  void FigureFour() {
+    Variant packet;
+    Fetch(*proxy_, u"BenchUpdate", -1, kWithMetadata, packet);
+    client::ClientDataset data;
+    data.AppendData(packet);
+    const size_t rows = data.row_count();
+    const std::string quoted = providers::QuoteTableName(
+        providers::TableNameFromSql(update_sql_), "\"");
+    int round = 0;
+    auto modify_all = [&] {
+      ++round;
+      for (size_t i = 0; i < rows; ++i) {
+        data.MoveTo(i);
+        data.Set("MC_DESCRIZIONE", std::string("BENCH UPDATE ") + std::to_string(round) + " " +
+                                       std::to_string(i));
+      }
+      return data.Delta();
+    };
+    std::vector<double> ours, raw;
+    for (int rep = 0; rep < o_.reps; ++rep) {
+      const Variant delta = packets::ToVariant(modify_all(), packets::Encoding::Binary);
+      int32_t errors = 0;
+      Variant owner, result;
+      ours.push_back(Time([&] {
+        Check(proxy_->AS_ApplyUpdates(u"BenchUpdate", delta, 0, errors, owner, result), *proxy_,
+              "AS_ApplyUpdates");
+      }));
+      if (errors != 0) throw Error("AS_ApplyUpdates failed rows");
+      data.MergeChangeLog();
+
+      const packets::DeltaPacket by_hand = modify_all();
+      std::vector<providers::UpdateStatement> statements;
+      for (const packets::DeltaRow& row : by_hand.rows) {
+        statements.push_back(providers::BuildUpdateStatement(row.kind, by_hand.fields, row, quoted, "\""));
+      }
+      std::vector<RawDatabase::Statement> runs;
+      for (const auto& s : statements) runs.push_back({&s.sql, &s.params});
+      raw.push_back(Time([&] { raw_->RunInOneTransaction(runs); }));
+      data.MergeChangeLog();
+    }
+    const double a = Median(ours), b = Median(raw);
+    Add("4 AS_ApplyUpdates of " + std::to_string(rows) + " modified rows", Ms(a),
+        Ms(b) + " same UPDATEs by hand", a / b, "≤ 1.5×", a <= 1.5 * b);
+  }
+
+  void FigureTwo(ServerChild& server) {
+    auto remote = Connect(server.endpoint());
+    client::OrvalaProxy proxy(*remote);
+    AddProvider(proxy, u"BenchLines", lines_sql_);
+    std::vector<double> times;
+    for (int rep = 0; rep < o_.reps + 1; ++rep) {
+      const double t = Time([&] {
+        Variant packet;
+        Fetch(proxy, u"BenchLines", -1, kWithMetadata, packet);
+        client::ClientDataset data;
+        data.AppendData(packet);
+        if (data.row_count() != static_cast<size_t>(o_.lines)) throw Error("The dataset missed rows");
+      });
+      if (rep > 0) times.push_back(t);  // the first warms the server's caches
+    }
+    const double a = Median(times);
+    Add("2 the same over the local socket, into the client dataset", Ms(a),
+        Ms(raw_fetch_) + " figure 1's baseline", a / raw_fetch_, "≤ 2.0×", a <= 2.0 * raw_fetch_);
+  }
+
+  void FigureFive(ServerChild& server) {
+    auto remote = Connect(server.endpoint());
+    client::OrvalaProxy proxy(*remote);
+    const server::MethodDef& method = *server::MethodByName("GetSession");
+    std::vector<double> ours;
+    ours.reserve(static_cast<size_t>(o_.session_calls));
+    Variant session;
+    int32_t result = 1;
+    for (int i = 0; i < o_.session_calls + 100; ++i) {
+      const double t = Time([&] { Check(proxy.GetSession(session, result), proxy, "GetSession"); });
+      if (i >= 100) ours.push_back(t);  // after a short warm-up
+    }
+    // The same byte counts as the call and its reply on the wire.
+    const size_t request = transport::wire::EncodeFrame(transport::wire::ClientFrame(
+        transport::wire::CallRequest{transport::wire::CallTarget::kSlot, method.slot, {Variant()}})).size();
+    transport::wire::CallReply reply;
+    reply.result = Variant::I4(result);
+    reply.out.push_back({0, session});
+    const size_t answer = transport::wire::EncodeFrame(transport::wire::ServerFrame(reply)).size();
+    const std::vector<double> raw = RawEchoRoundTrips(request, answer, o_.session_calls);
+    const double p50 = Quantile(ours, 0.5), p99 = Quantile(ours, 0.99);
+    const double r50 = Quantile(raw, 0.5), r99 = Quantile(raw, 0.99);
+    Add("5 GetSession round trip, p50 (" + std::to_string(o_.session_calls) + " calls; " +
+            std::to_string(request) + " B out, " + std::to_string(answer) + " B back)",
+        Us(p50), Us(r50) + " raw echo", p50 / r50, "≤ 3×", p50 <= 3 * r50);
+    Add("5 GetSession round trip, p99 (reported, no target)", Us(p99), Us(r99) + " raw echo",
+        p99 / r99, "-", true);
+  }
+
+  // Each client: its own object and provider, then `fetches` full fetches
+  // decoded into a client dataset. Returns fetches per second over all.
+  double Throughput(ServerChild& server, int clients, int fetches, int& errors) {
+    std::barrier start(clients + 1), done(clients + 1);
+    std::atomic<int> failures{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < clients; ++c) {
+      threads.emplace_back([&] {
+        std::unique_ptr<transport::RemoteObject> remote;
+        std::optional<client::OrvalaProxy> proxy;
+        try {
+          remote = Connect(server.endpoint());
+          proxy.emplace(*remote);
+          AddProvider(*proxy, u"BenchSmall", small_sql_);
+        } catch (const Error&) {
+          ++failures;
+        }
+        start.arrive_and_wait();
+        for (int i = 0; proxy && i < fetches; ++i) {
+          try {
+            Variant packet;
+            client::ClientDataset data;
+            if (Fetch(*proxy, u"BenchSmall", -1, kWithMetadata, packet) != 1000) ++failures;
+            data.AppendData(packet);
+          } catch (const Error&) {
+            ++failures;
+          }
+        }
+        done.arrive_and_wait();
+      });
+    }
+    start.arrive_and_wait();
+    const Clock::time_point began = Clock::now();
+    done.arrive_and_wait();
+    const double took = SecondsSince(began);
+    for (std::thread& t : threads) t.join();
+    errors += failures;
+    return clients * fetches / took;
+  }
+
+  void FigureSix(ServerChild& server) {
+    const int clients = 16, fetches = 50;
+    int errors = 0;
+    std::vector<double> one, many;
+    for (int rep = 0; rep < std::max(1, o_.reps / 2); ++rep) {
+      one.push_back(Throughput(server, 1, fetches, errors));
+      many.push_back(Throughput(server, clients, fetches, errors));
+    }
+    const double a = Median(many), b = Median(one);
+    Add("6 16 clients × 50 fetches of 1,000 rows, aggregate (" + std::to_string(errors) + " errors)",
+        Fixed(a, 1) + " fetches/s", Fixed(b, 1) + " fetches/s one client", a / b, "≥ 1.5×, 0 errors",
+        a >= 1.5 * b && errors == 0);
+  }
+
+  void FigureSeven() {
+    ServerChild server(o_.server, o_.work / "registry", o_.work / "run");
+    const size_t idle = server.ResidentBytes();
+    auto remote = Connect(server.endpoint());
+    client::OrvalaProxy proxy(*remote);
+    AddProvider(proxy, u"BenchMillion", million_sql_);
+    const size_t connected = server.ResidentBytes();
+    int64_t total = 0;
+    const int32_t slice = 10'000;
+    for (int32_t options = kWithMetadata;; options = 0) {
+      Variant packet;
+      const int32_t got = Fetch(proxy, u"BenchMillion", slice, options, packet);
+      total += packets::DataPacketFromVariant(packet).rows.size();
+      if (got < slice) break;
+    }
+    const size_t peak = server.PeakResidentBytes();
+    const int64_t expected = int64_t{o_.lines} * o_.million_factor;
+    if (total != expected) throw Error("Figure 7 fetched " + std::to_string(total) + " rows");
+    const double growth = static_cast<double>(peak) - static_cast<double>(idle);
+    million_note_ = "idle " + Mb(idle) + ", after connecting and opening the database " +
+                    Mb(connected) + ", peak " + Mb(peak);
+    figures_.push_back({"7 server peak RSS growth, " + std::to_string(total) +
+                            " rows in slices of 10,000",
+                        Mb(growth) + " (peak " + Mb(peak) + ")", Mb(idle) + " idle RSS", "-",
+                        "growth ≤ 100 MB", growth <= 100.0 * (1 << 20)});
+    Log("7: " + million_note_);
+  }
+
+  Options o_;
+  fs::path database_;
+  std::string lines_sql_, update_sql_, small_sql_, million_sql_;
+  int columns_ = 0;
+  std::unique_ptr<RawDatabase> raw_;
+  std::unique_ptr<server::ServerProcess> process_;
+  std::unique_ptr<server::TOrvala> object_;
+  std::unique_ptr<client::OrvalaProxy> proxy_;
+  double raw_fetch_ = 0, ours_fetch_ = 0;
+  size_t packet_bytes_ = 0;
+  std::string million_note_;
+  std::vector<Figure> figures_;
+
+ public:
+  std::string Notes() const {
+    return "Packet of figure 1: " + Mb(static_cast<double>(packet_bytes_)) + ". Figure 7: " +
+           million_note_ + ". Repetitions: " + std::to_string(o_.reps) +
+           " (median); figure 6: " + std::to_string(std::max(1, o_.reps / 2)) + ".";
+  }
+};
+
+std::string Table(const std::vector<Figure>& figures) {
+  std::ostringstream out;
+  out << "| Figure | Ours | Baseline | Ratio | Target | Met? |\n";
+  out << "|---|---|---|---|---|---|\n";
+  for (const Figure& f : figures) {
+    out << "| " << f.name << " | " << f.ours << " | " << f.baseline << " | " << f.ratio << " | "
+        << f.target << " | " << (f.met ? "yes" : "**no**") << " |\n";
+  }
+  return out.str();
+}
+
+Options Parse(int argc, char** argv) {
+  Options o;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    auto next = [&]() -> std::string {
+      if (i + 1 >= argc) throw Error(arg + " needs a value");
+      return argv[++i];
+    };
+    if (arg == "--work") o.work = next();
+    else if (arg == "--server") o.server = next();
+    else if (arg == "--lines") o.lines = std::stoi(next());
+    else if (arg == "--reps") o.reps = std::stoi(next());
+    else if (arg == "--session-calls") o.session_calls = std::stoi(next());
+    else if (arg == "--table") o.table = next();
+    else throw Error("Unknown argument " + arg);
+  }
+  if (o.work.empty() || o.server.empty()) {
+    throw Error("usage: orvala-bench --work DIR --server PATH [--lines N] [--reps N] "
+                "[--session-calls N] [--table FILE]");
+  }
+  if (o.lines < 20'000 || o.lines % 1000 != 0) throw Error("--lines: a multiple of 1,000 from 20,000");
+  return o;
+}
+
+}  // namespace
+}  // namespace orvala::bench
+
+int main(int argc, char** argv) {
+  using namespace orvala::bench;
+  try {
+    const Options options = Parse(argc, argv);
+    orvala::driver::EnsureFirebirdRoot();
+    Bench bench(options);
+    const std::vector<Figure> figures = bench.Run();
+    const std::string table = Table(figures) + "\n" + bench.Notes() + "\n";
+    std::cout << table;
+    if (!options.table.empty()) std::ofstream(options.table) << table;
+    return 0;
+  } catch (const orvala::Error& e) {
+    std::cerr << "orvala-bench: " << e.message() << std::endl;
+    return 1;
+  } catch (const std::exception& e) {
+    std::cerr << "orvala-bench: " << e.what() << std::endl;
+    return 1;
+  }
+}
