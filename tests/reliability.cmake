@@ -1,0 +1,14 @@
+# Fault and load tests: real server processes that are killed, starved of
+# their database or disk, and put under load.
+add_library(orvala_fault_server STATIC ${CMAKE_CURRENT_LIST_DIR}/fault_server.cpp)
+target_link_libraries(orvala_fault_server PUBLIC orvala_transport orvala_registry orvala_testing)
+target_compile_definitions(orvala_fault_server PRIVATE
+  ORVALA_SERVER_PROGRAM="$<TARGET_FILE:orvala-server>"
+  ORVALA_CLI_PROGRAM="$<TARGET_FILE:orvala-cli>")
+add_dependencies(orvala_fault_server orvala-server orvala-cli)
+
+orvala_test(fault_test
+  ${CMAKE_CURRENT_LIST_DIR}/fault_client_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/fault_registry_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/fault_database_test.cpp)
+target_link_libraries(fault_test PRIVATE orvala_fault_server orvala_client)
