@@ -89,11 +89,17 @@ void Connection::Open() {
 
 Firebird::IAttachment* Connection::Attachment() {
   if (attachment_) return attachment_;
+  if (!has_params()) throw Error("Missing Database property");
+  attachment_ = Attach(nullptr);
+  return attachment_;
+}
+
+Firebird::IAttachment* Connection::Attach(const CreateSettings* create) {
   const std::string database = Trim(Param("Database"));
-  if (!has_params() || database.empty()) throw Error("Missing Database property");
+  if (database.empty()) throw Error("Missing Database property");
   const std::string user = Param("User_Name");
   const std::string password = Param("Password");
-  attachment_ = fb::Call([&](fb::Status& status) {
+  return fb::Call([&](fb::Status& status) {
     Firebird::IXpbBuilder* dpb =
         fb::Util()->getXpbBuilder(&status, Firebird::IXpbBuilder::DPB, nullptr, 0);
     struct Dispose {
@@ -103,10 +109,18 @@ Firebird::IAttachment* Connection::Attachment() {
     if (!user.empty()) dpb->insertString(&status, isc_dpb_user_name, user.c_str());
     if (!password.empty()) dpb->insertString(&status, isc_dpb_password, password.c_str());
     dpb->insertString(&status, isc_dpb_lc_ctype, FirebirdCharset().c_str());
-    return fb::Master()->getDispatcher()->attachDatabase(
-        &status, database.c_str(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
+    Firebird::IProvider* provider = fb::Master()->getDispatcher();
+    if (!create) {
+      return provider->attachDatabase(&status, database.c_str(), dpb->getBufferLength(&status),
+                                      dpb->getBuffer(&status));
+    }
+    dpb->insertString(&status, isc_dpb_set_db_charset, create->charset.c_str());
+    dpb->insertInt(&status, isc_dpb_page_size, create->page_size);
+    dpb->insertInt(&status, isc_dpb_sql_dialect, 3);
+    dpb->insertInt(&status, isc_dpb_force_write, create->forced_writes ? 1 : 0);
+    return provider->createDatabase(&status, database.c_str(), dpb->getBufferLength(&status),
+                                    dpb->getBuffer(&status));
   });
-  return attachment_;
 }
 
 void Connection::ExecuteImmediate(const std::string& sql, Transaction* tx) {
@@ -128,27 +142,8 @@ void Connection::ExecuteImmediate(const std::string& sql, Transaction* tx) {
 void Connection::CreateDatabase(const std::string& charset, int page_size, bool forced_writes) {
   std::lock_guard lock(mutex_);
   if (attachment_) throw Error("The connection is already open");
-  const std::string database = Trim(Param("Database"));
-  if (database.empty()) throw Error("Missing Database property");
-  const std::string user = Param("User_Name");
-  const std::string password = Param("Password");
-  attachment_ = fb::Call([&](fb::Status& status) {
-    Firebird::IXpbBuilder* dpb =
-        fb::Util()->getXpbBuilder(&status, Firebird::IXpbBuilder::DPB, nullptr, 0);
-    struct Dispose {
-      Firebird::IXpbBuilder* b;
-      ~Dispose() { b->dispose(); }
-    } dispose{dpb};
-    if (!user.empty()) dpb->insertString(&status, isc_dpb_user_name, user.c_str());
-    if (!password.empty()) dpb->insertString(&status, isc_dpb_password, password.c_str());
-    dpb->insertString(&status, isc_dpb_lc_ctype, FirebirdCharset().c_str());
-    dpb->insertString(&status, isc_dpb_set_db_charset, charset.c_str());
-    dpb->insertInt(&status, isc_dpb_page_size, page_size);
-    dpb->insertInt(&status, isc_dpb_sql_dialect, 3);
-    dpb->insertInt(&status, isc_dpb_force_write, forced_writes ? 1 : 0);
-    return fb::Master()->getDispatcher()->createDatabase(
-        &status, database.c_str(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
-  });
+  const CreateSettings settings{charset, page_size, forced_writes};
+  attachment_ = Attach(&settings);
 }
 
 Firebird::ITransaction* Connection::StartFirebirdTransaction() {

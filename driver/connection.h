@@ -68,6 +68,13 @@ class Connection {
   friend class Transaction;
 
   Firebird::IAttachment* Attachment();  // connects first when needed; mutex held
+  struct CreateSettings {
+    std::string charset;
+    int page_size;
+    bool forced_writes;
+  };
+  // Attaches with the parameters in place, or creates the database first.
+  Firebird::IAttachment* Attach(const CreateSettings* create);
   Firebird::ITransaction* StartFirebirdTransaction();
   void AttachQuery(Query* query);
   void DetachQuery(Query* query);
