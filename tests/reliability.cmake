@@ -12,3 +12,10 @@ orvala_test(fault_test
   ${CMAKE_CURRENT_LIST_DIR}/fault_registry_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fault_database_test.cpp)
 target_link_libraries(fault_test PRIVATE orvala_fault_server orvala_client)
+
+# The load program; scripts/load runs it at full size, ctest a short round.
+add_executable(orvala-load ${CMAKE_CURRENT_LIST_DIR}/load_main.cpp)
+target_link_libraries(orvala-load PRIVATE orvala_fault_server orvala_client)
+add_test(NAME LoadShortRound COMMAND orvala-load --clients 8 --calls 200 --timeout 900)
+set_tests_properties(LoadShortRound PROPERTIES LABELS load
+  ENVIRONMENT "ORVALA_SOURCE_DIR=${PROJECT_SOURCE_DIR}")
