@@ -137,15 +137,22 @@ void ProviderService::ReplaceParams(Provider& provider, const Variant& params) {
   provider.opened_query = false;
 }
 
+driver::Query* ProviderService::TakeRequest(Provider& provider, const std::string& command_text,
+                                           const Variant& params) {
+  if (!command_text.empty()) throw Error("CommandText changes are not allowed");
+  // Unassigned keeps the query's parameters and open state; a list sent
+  // with the request (even an empty one) restarts the query.
+  if (!params.is_empty()) ReplaceParams(provider, params);
+  if (!provider.query()) throw Error("Missing DataSet property");
+  return provider.query();
+}
+
 Variant ProviderService::GetRecords(const std::string& name, int32_t count, int32_t& recs_out,
                                     int32_t options, const std::string& command_text,
                                     Variant& params) {
   Provider& provider = Require(name);
   const auto guard = LockFor(provider);
-  if (!command_text.empty()) throw Error("CommandText changes are not allowed");
-  if (!params.is_empty()) ReplaceParams(provider, params);
-  driver::Query* query = provider.query();
-  if (!query) throw Error("Missing DataSet property");
+  driver::Query* query = TakeRequest(provider, command_text, params);
   auto reset = [&] {
     if (provider.opened_query) query->Close();
     provider.opened_query = false;
@@ -274,10 +281,7 @@ void ProviderService::Execute(const std::string& name, const std::string& comman
                               Variant& params) {
   Provider& provider = Require(name);
   const auto guard = LockFor(provider);
-  if (!command_text.empty()) throw Error("CommandText changes are not allowed");
-  if (!params.is_empty()) ReplaceParams(provider, params);
-  driver::Query* query = provider.query();
-  if (!query) throw Error("Missing DataSet property");
+  driver::Query* query = TakeRequest(provider, command_text, params);
   query->Execute();
   params = packets::ToVariant(
       PacketOfParams(query->output_fields(), query->outputs(), packets::kParamOutput),

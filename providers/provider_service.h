@@ -80,6 +80,10 @@ class ProviderService {
   Provider& CreateProvider(const std::string& name, driver::Query* query);
   void RemoveComponent(void* object);
   void ReplaceParams(Provider& provider, const Variant& params);
+  // The steps that fetching and executing share: no command text, the
+  // client's parameters, and a query to serve.
+  driver::Query* TakeRequest(Provider& provider, const std::string& command_text,
+                             const Variant& params);
 
   ServiceContext context_;
   std::vector<std::unique_ptr<Provider>> providers_;  // registry order
