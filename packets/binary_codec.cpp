@@ -91,37 +91,30 @@ void WriteFields(Writer& w, const std::vector<Field>& fields) {
 }
 
 // Rows of a data packet: one item per field in field order, a value for a
-// plain field and an array of rows for a nested one.
-void WriteRows(Writer& w, const std::vector<Row>& rows, const std::vector<Field>& fields,
-               bool check, int depth) {
+// plain field and an array of rows for a nested one. Without field
+// descriptions (fields null) the plain values come first.
+void WriteRows(Writer& w, const std::vector<Row>& rows, const std::vector<Field>* fields,
+               int depth) {
   shape::CheckDepth(depth);
-  const shape::Widths widths(fields);
+  std::optional<shape::Widths> widths;
+  if (fields) widths.emplace(*fields);
   w.ArrayHeader(rows.size());
   for (const Row& row : rows) {
-    if (check) {
-      shape::CheckRow(row, widths);
-    } else {
-      shape::CheckSameWidth(row, rows.front());
-    }
     w.ArrayHeader(row.values.size() + row.details.size());
+    if (!fields) {
+      shape::CheckSameWidth(row, rows.front());
+      for (const Value& v : row.values) WriteValue(w, v);
+      for (const auto& detail : row.details) WriteRows(w, detail, nullptr, depth + 1);
+      continue;
+    }
+    shape::CheckRow(row, *widths);
     size_t plain = 0, nested = 0;
-    auto write_detail = [&] {
-      const std::vector<Field> none;
-      const std::vector<Field>& children = check ? fields[plain + nested].children : none;
-      WriteRows(w, row.details[nested++], children, check, depth + 1);
-    };
-    if (check) {
-      for (const Field& f : fields) {
-        if (f.is_nested()) {
-          write_detail();
-        } else {
-          WriteValue(w, row.values[plain++]);
-        }
+    for (const Field& f : *fields) {
+      if (f.is_nested()) {
+        WriteRows(w, row.details[nested++], &f.children, depth + 1);
+      } else {
+        WriteValue(w, row.values[plain++]);
       }
-    } else {
-      // Without field descriptions the plain values come first.
-      for (const Value& v : row.values) WriteValue(w, v), ++plain;
-      while (nested < row.details.size()) write_detail();
     }
   }
 }
@@ -339,7 +332,7 @@ std::vector<uint8_t> Encode(const DataPacket& packet) {
   } else {
     w.Null();
   }
-  WriteRows(w, packet.rows, packet.fields, packet.has_metadata, 0);
+  WriteRows(w, packet.rows, packet.has_metadata ? &packet.fields : nullptr, 0);
   return w.Take();
 }
 

@@ -147,7 +147,7 @@ TEST_P(RoundTrip, LargePacket) {
   for (int c = 0; c < 20; ++c) packet.fields.push_back(Plain("C" + std::to_string(c), FieldType::Integer));
   for (int r = 0; r < 2000; ++r) {
     Row row;
-    for (int c = 0; c < 20; ++c) row.values.push_back(int32_t{r * c - 5000});
+    for (int c = 0; c < 20; ++c) row.values.emplace_back(std::in_place_type<int32_t>, r * c - 5000);
     packet.rows.push_back(std::move(row));
   }
   EXPECT_EQ(DecodeDataPacket(Encode(packet, GetParam())), packet);

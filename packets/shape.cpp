@@ -50,10 +50,6 @@ void CheckRow(const DeltaRow& row, const Widths& widths) {
   if (!row.details.empty()) CheckCount("delta details", row.details.size(), widths.nested);
 }
 
-}  // namespace orvala::packets::shape
-
-namespace orvala::packets::shape {
-
 void CheckSameWidth(const Row& row, const Row& first) {
   CheckCount("row values", row.values.size(), first.values.size());
   CheckCount("row details", row.details.size(), first.details.size());

@@ -29,11 +29,6 @@ void CheckTimestamp(const Timestamp& ts);
 void CheckRow(const Row& row, const Widths& widths);
 // Old and new values: one per plain field, or none at all.
 void CheckRow(const DeltaRow& row, const Widths& widths);
-
-}  // namespace orvala::packets::shape
-
-namespace orvala::packets::shape {
-
 // A slice without field descriptions still holds rows of one width.
 void CheckSameWidth(const Row& row, const Row& first);
 
