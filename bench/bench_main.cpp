@@ -7,6 +7,8 @@
 // DIR, runs the seven figures and prints one Markdown table (also written
 // to FILE). Every target is a ratio against the in-run baseline, because
 // timings on a shared machine move from run to run.
+#include <sys/resource.h>
+
 #include <barrier>
 #include <cstdio>
 #include <cstring>
@@ -67,6 +69,13 @@ std::string Fixed(double v, int digits) {
 std::string Ms(double seconds) { return Fixed(seconds * 1e3, 1) + " ms"; }
 std::string Us(double seconds) { return Fixed(seconds * 1e6, 1) + " µs"; }
 std::string Mb(double bytes) { return Fixed(bytes / (1 << 20), 1) + " MB"; }
+
+double OwnCpuSeconds() {
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+}
 
 void Log(const std::string& line) { std::cerr << "bench: " << line << std::endl; }
 
@@ -290,18 +299,27 @@ class Bench {
     auto remote = Connect(server.endpoint());
     client::OrvalaProxy proxy(*remote);
     AddProvider(proxy, u"BenchLines", lines_sql_);
-    std::vector<double> times;
+    std::vector<double> times, calls, decodes;
     for (int rep = 0; rep < o_.reps + 1; ++rep) {
+      double call = 0, decode = 0;
       const double t = Time([&] {
         Variant packet;
-        Fetch(proxy, u"BenchLines", -1, kWithMetadata, packet);
-        client::ClientDataset data;
-        data.AppendData(packet);
-        if (data.row_count() != static_cast<size_t>(o_.lines)) throw Error("The dataset missed rows");
+        call = Time([&] { Fetch(proxy, u"BenchLines", -1, kWithMetadata, packet); });
+        decode = Time([&] {
+          client::ClientDataset data;
+          data.AppendData(packet);
+          if (data.row_count() != static_cast<size_t>(o_.lines)) throw Error("The dataset missed rows");
+        });
       });
-      if (rep > 0) times.push_back(t);  // the first warms the server's caches
+      if (rep == 0) continue;  // the first warms the server's caches
+      times.push_back(t);
+      calls.push_back(call);
+      decodes.push_back(decode);
     }
     const double a = Median(times);
+    socket_split_ = "the call " + Ms(Median(calls)) + ", the client dataset's decoding " +
+                    Ms(Median(decodes));
+    Log("2: " + socket_split_);
     Add("2 the same over the local socket, into the client dataset", Ms(a),
         Ms(raw_fetch_) + " figure 1's baseline", a / raw_fetch_, "≤ 2.0×", a <= 2.0 * raw_fetch_);
   }
@@ -368,8 +386,14 @@ class Bench {
     }
     start.arrive_and_wait();
     const Clock::time_point began = Clock::now();
+    const double server_cpu = server.CpuSeconds(), own_cpu = OwnCpuSeconds();
     done.arrive_and_wait();
     const double took = SecondsSince(began);
+    const double cpu = server.CpuSeconds() - server_cpu + OwnCpuSeconds() - own_cpu;
+    (clients == 1 ? one_cores_ : many_cores_).push_back(cpu / took);
+    Log(std::to_string(clients) + " client(s): " + Fixed(took, 2) + " s wall, server CPU " +
+        Fixed(server.CpuSeconds() - server_cpu, 2) + " s, clients' CPU " +
+        Fixed(OwnCpuSeconds() - own_cpu, 2) + " s");
     for (std::thread& t : threads) t.join();
     errors += failures;
     return clients * fetches / took;
@@ -384,6 +408,8 @@ class Bench {
       many.push_back(Throughput(server, clients, fetches, errors));
     }
     const double a = Median(many), b = Median(one);
+    cores_note_ = "cores busy (server and clients' CPU time over wall time): one client " +
+                  Fixed(Median(one_cores_), 2) + ", 16 clients " + Fixed(Median(many_cores_), 2);
     Add("6 16 clients × 50 fetches of 1,000 rows, aggregate (" + std::to_string(errors) + " errors)",
         Fixed(a, 1) + " fetches/s", Fixed(b, 1) + " fetches/s one client", a / b, "≥ 1.5×, 0 errors",
         a >= 1.5 * b && errors == 0);
@@ -427,14 +453,18 @@ class Bench {
   std::unique_ptr<client::OrvalaProxy> proxy_;
   double raw_fetch_ = 0, ours_fetch_ = 0;
   size_t packet_bytes_ = 0;
-  std::string million_note_;
+  std::string million_note_, socket_split_, cores_note_;
+  std::vector<double> one_cores_, many_cores_;
   std::vector<Figure> figures_;
 
  public:
   std::string Notes() const {
-    return "Packet of figure 1: " + Mb(static_cast<double>(packet_bytes_)) + ". Figure 7: " +
-           million_note_ + ". Repetitions: " + std::to_string(o_.reps) +
-           " (median); figure 6: " + std::to_string(std::max(1, o_.reps / 2)) + ".";
+    return "- Packet of figure 1: " + Mb(static_cast<double>(packet_bytes_)) + ".\n" +
+           "- Figure 2: " + socket_split_ + ".\n" +
+           "- Figure 6: " + cores_note_ + ".\n" +
+           "- Figure 7: " + million_note_ + ".\n" +
+           "- Repetitions: " + std::to_string(o_.reps) + " (median); figure 6: " +
+           std::to_string(std::max(1, o_.reps / 2)) + ".";
   }
 };
 

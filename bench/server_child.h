@@ -25,6 +25,8 @@ class ServerChild {
   // Resident memory now and at its peak, in bytes (/proc/<pid>/status).
   size_t ResidentBytes() const { return StatusBytes("VmRSS:"); }
   size_t PeakResidentBytes() const { return StatusBytes("VmHWM:"); }
+  // User and system CPU time it has used so far, in seconds.
+  double CpuSeconds() const;
 
  private:
   size_t StatusBytes(const std::string& key) const;
