@@ -299,8 +299,9 @@ class Bench {
     auto remote = Connect(server.endpoint());
     client::OrvalaProxy proxy(*remote);
     AddProvider(proxy, u"BenchLines", lines_sql_);
-    std::vector<double> times, calls, decodes;
+    std::vector<double> times, calls, decodes, raw;
     for (int rep = 0; rep < o_.reps + 1; ++rep) {
+      raw.push_back(Time([&] { raw_->FetchAll(lines_sql_); }));
       double call = 0, decode = 0;
       const double t = Time([&] {
         Variant packet;
@@ -316,12 +317,12 @@ class Bench {
       calls.push_back(call);
       decodes.push_back(decode);
     }
-    const double a = Median(times);
+    const double a = Median(times), b = Median(raw);
     socket_split_ = "the call " + Ms(Median(calls)) + ", the client dataset's decoding " +
                     Ms(Median(decodes));
     Log("2: " + socket_split_);
     Add("2 the same over the local socket, into the client dataset", Ms(a),
-        Ms(raw_fetch_) + " figure 1's baseline", a / raw_fetch_, "≤ 2.0×", a <= 2.0 * raw_fetch_);
+        Ms(b) + " figure 1's baseline, measured beside it", a / b, "≤ 2.0×", a <= 2.0 * b);
   }
 
   void FigureFive(ServerChild& server) {
