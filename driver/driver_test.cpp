@@ -1,11 +1,14 @@
 // The driver against a real embedded database with a small fixture schema.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 
 #include "common/error.h"
 #include "driver/connection.h"
+#include "driver/firebird_root.h"
 #include "driver/query.h"
 #include "tests/testing.h"
 
@@ -286,6 +289,39 @@ TEST_F(DriverTest, QueriesOfADestroyedConnectionLoseIt) {
   c.reset();
   EXPECT_EQ(q.connection(), nullptr);
   EXPECT_FALSE(q.is_open());
+}
+
+// The runtime folder is the owner's alone, except that a group let through
+// to the socket (mode 0710) keeps passing when the owner's programs start.
+TEST(RuntimeDirTest, OnlyTheOwnerAndAGroupPassingThrough) {
+  const orvala::testing::TempDir dir;
+  const auto folder = dir / "run";
+  const char* saved = std::getenv("ORVALA_RUNTIME_DIR");
+  const std::string restore = saved ? saved : "";
+  setenv("ORVALA_RUNTIME_DIR", folder.c_str(), 1);
+  const auto mode = [&] {
+    struct stat info {};
+    ::stat(folder.c_str(), &info);
+    return info.st_mode & 0777;
+  };
+  struct Case {
+    mode_t before;  // 0: the folder does not exist yet
+    mode_t after;
+  } const cases[] = {{0, 0700}, {0777, 0710}, {0700, 0700}, {0750, 0710}, {0705, 0700}};
+  for (const Case& c : cases) {
+    std::filesystem::remove_all(folder);
+    if (c.before) {
+      std::filesystem::create_directory(folder);
+      ::chmod(folder.c_str(), c.before);
+    }
+    EXPECT_EQ(RuntimeDir(), folder);
+    EXPECT_EQ(mode(), c.after) << std::oct << c.before;
+  }
+  if (saved) {
+    setenv("ORVALA_RUNTIME_DIR", restore.c_str(), 1);
+  } else {
+    unsetenv("ORVALA_RUNTIME_DIR");
+  }
 }
 
 }  // namespace
