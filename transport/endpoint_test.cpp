@@ -381,6 +381,10 @@ TEST_F(EndpointTest, TheLocalSocketIsOwnerOnlyAndServedByOneServer) {
   ASSERT_EQ(::stat(options_.unix_path.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0660u);
   EXPECT_EQ(info.st_gid, getgid());
+  // The group can pass through the socket's folder, not list it.
+  ASSERT_EQ(::stat(options_.unix_path.parent_path().c_str(), &info), 0);
+  EXPECT_TRUE((info.st_mode & S_IXGRP) != 0 || (info.st_mode & S_IXOTH) != 0);
+  EXPECT_EQ(info.st_mode & (S_IWGRP | S_IWOTH), 0u);
   ExpectServing();
 }
 

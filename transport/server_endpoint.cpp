@@ -47,6 +47,22 @@ bool SameSecret(const std::string& expected, const std::optional<std::string>& g
   return diff == 0;
 }
 
+// Members of the socket's group must pass through its folder to reach it;
+// they get no right to list or change the folder.
+void LetGroupThrough(const std::filesystem::path& folder, gid_t group) {
+  struct stat info {};
+  if (::stat(folder.c_str(), &info) != 0) {
+    throw Error("Cannot read the folder " + folder.string() + ": " + std::strerror(errno));
+  }
+  const bool passes = (info.st_mode & S_IXOTH) != 0 || (info.st_gid == group && (info.st_mode & S_IXGRP) != 0);
+  if (passes) return;
+  if (::chown(folder.c_str(), static_cast<uid_t>(-1), group) != 0 ||
+      ::chmod(folder.c_str(), (info.st_mode & 07700) | S_IXGRP) != 0) {
+    throw Error("Cannot let group " + std::to_string(group) + " through " + folder.string() + ": " +
+                std::strerror(errno));
+  }
+}
+
 UniqueFd LockSocketPath(const std::filesystem::path& socket_path) {
   std::filesystem::path lock_path = socket_path;
   lock_path += ".lock";
@@ -123,6 +139,7 @@ ServerEndpoint::ServerEndpoint(EndpointOptions options, Factory factory,
     Listener& local = listeners_.emplace_back();
     local.fd = ListenUnix(unix_path_, options_.unix_group ? 0660 : 0600, options_.unix_group,
                           kBacklog);
+    if (options_.unix_group) LetGroupThrough(unix_path_.parent_path(), *options_.unix_group);
     local.name = "unix:" + unix_path_.string();
     local.secret = options_.unix_secret;
   }
