@@ -42,6 +42,7 @@ class ClientKilledTest : public ::testing::Test {
     // also serves the shared queries and the victim's is its own.
     bystander_ = server_->Connect();
     proxy_ = std::make_unique<OrvalaProxy>(*bystander_);
+    EXPECT_EQ(proxy_->OpenDB(), S_OK);
     Variant id_utenti;
     int32_t result = -1;
     EXPECT_EQ(proxy_->Login(u"DEMO", u"demo", 2024, u"00001", id_utenti, result), S_OK);
@@ -212,7 +213,7 @@ TEST_P(ClientKilledMidApplyTest, TheApplyEndsWhole) {
 INSTANTIATE_TEST_SUITE_P(Fault, ClientKilledMidApplyTest,
                          ::testing::Values(ApplyCase{"HolderCommits", true},
                                            ApplyCase{"HolderRollsBack", false}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         [](const auto& test) { return std::string(test.param.name); });
 
 }  // namespace
 }  // namespace orvala::testing

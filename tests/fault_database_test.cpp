@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "client/orvala_proxy.h"
+#include "common/error.h"
 #include "tests/database_fixture.h"
 #include "tests/fault_server.h"
 
@@ -55,8 +56,16 @@ class FirebirdServer {
   explicit FirebirdServer(const std::filesystem::path& root) : root_(root), port_(FreeLoopbackPort()) {
     std::filesystem::create_directories(root_ / "lock");
     for (const auto& entry : std::filesystem::directory_iterator(kFirebirdFiles)) {
-      if (entry.path().filename() != "firebird.conf") {
-        std::filesystem::create_symlink(entry.path(), root_ / entry.path().filename());
+      const auto name = entry.path().filename();
+      if (name == "intl") {
+        // The engine finds the character sets only inside its own root.
+        std::filesystem::copy(entry.path(), root_ / name,
+                              std::filesystem::copy_options::recursive |
+                                  std::filesystem::copy_options::copy_symlinks);
+        std::filesystem::remove(root_ / name / "fbintl.conf");
+        std::filesystem::copy_file(entry.path() / "fbintl.conf", root_ / name / "fbintl.conf");
+      } else if (name != "firebird.conf") {
+        std::filesystem::create_symlink(entry.path(), root_ / name);
       }
     }
     std::filesystem::copy_file(kSystemSecurityDatabase, root_ / "security3.fdb");
@@ -84,7 +93,11 @@ class FirebirdServer {
     process_ = std::make_unique<ChildProcess>(std::vector<std::string>{kFirebirdProgram},
                                               Environment(), root_ / "server.log");
     for (int i = 0; i < 300 && !Accepts(port_); ++i) std::this_thread::sleep_for(100ms);
-    if (!Accepts(port_)) throw Error("the test's Firebird server did not start");
+    if (!Accepts(port_)) {
+      std::ifstream log(root_ / "server.log");
+      throw Error("the test's Firebird server did not start: " +
+                  std::string(std::istreambuf_iterator<char>(log), {}));
+    }
   }
   // Ends it the hard way, as a crash or a pulled cable would.
   void Stop() {
@@ -126,6 +139,7 @@ TEST_F(DatabaseGoneTest, CallsFailByTheirRuleAndWorkAgainAfter) {
     return proxy.AS_GetRecords(u"SelectEsercizi", -1, recs, 0, u"", params, owner, data);
   };
   auto log_in = [&proxy] {
+    EXPECT_EQ(proxy.OpenDB(), S_OK);
     Variant id_utenti;
     int32_t result = -1;
     EXPECT_EQ(proxy.Login(u"DEMO", u"demo", 2024, u"00001", id_utenti, result), S_OK);
@@ -133,7 +147,7 @@ TEST_F(DatabaseGoneTest, CallsFailByTheirRuleAndWorkAgainAfter) {
   };
   ASSERT_EQ(log_in(), 0);
   int32_t recs = 0;
-  ASSERT_EQ(fetch(recs), S_OK);
+  ASSERT_EQ(fetch(recs), S_OK) << (proxy.last_error() ? proxy.last_error()->description : "");
   ASSERT_GT(recs, 0);
 
   firebird.Stop();

@@ -28,7 +28,7 @@ std::string ReadFile(const std::filesystem::path& path) {
   return text.str();
 }
 
-struct Run {
+struct ProgramRun {
   int status;
   std::string output;
 };
@@ -55,7 +55,7 @@ class HiveFaultTest : public ::testing::Test {
 
   // orvala-server with the location commands, through `shell_prefix` (a
   // resource limit, say).
-  Run Server(const std::string& args, const std::string& shell_prefix = "") {
+  ProgramRun Server(const std::string& args, const std::string& shell_prefix = "") {
     const std::filesystem::path out = dir_ / "out.txt";
     const std::string command = shell_prefix + "ORVALA_REGISTRY_DIR='" + registry_dir_.string() +
                                 "' '" + ServerProgramPath() + "' " + args + " > '" +
@@ -88,12 +88,14 @@ TEST_P(DamagedHiveTest, IsReportedAndNeverOverwritten) {
   const std::string damaged = std::filesystem::is_regular_file(Hive()) ? ReadFile(Hive()) : "";
 
   for (const char* args : {"--show-location", "--set-location /srv/books/new.fdb"}) {
-    const Run run = Server(args);
+    const ProgramRun run = Server(args);
     EXPECT_NE(run.status, 0) << args;
     EXPECT_NE(run.output.find(GetParam().reported), std::string::npos) << args << ": " << run.output;
     EXPECT_NE(run.output.find("HKEY_LOCAL_MACHINE.hive"), std::string::npos) << run.output;
   }
-  if (std::filesystem::is_regular_file(Hive())) EXPECT_EQ(ReadFile(Hive()), damaged);
+  if (std::filesystem::is_regular_file(Hive())) {
+    EXPECT_EQ(ReadFile(Hive()), damaged);
+  }
 
   std::filesystem::remove_all(Hive());
   std::filesystem::copy_file(saved, Hive());
@@ -122,8 +124,8 @@ INSTANTIATE_TEST_SUITE_P(
                  std::filesystem::remove(hive);
                  std::filesystem::create_directory(hive);
                },
-               "cannot be read"}),
-    [](const auto& info) { return std::string(info.param.name); });
+               "Cannot read registry hive"}),
+    [](const auto& test) { return std::string(test.param.name); });
 
 // The disk fills while the new location is written: the write fails with
 // a clear message and the old hive stays whole.
@@ -152,7 +154,7 @@ TEST_F(DiskFullTest, AFullFileSystemKeepsTheOldLocation) {
     }
   }
   const std::string long_location = "/srv/books/" + std::string(3000, 'n') + ".fdb";
-  const Run run = Server("--set-location " + long_location);
+  const ProgramRun run = Server("--set-location " + long_location);
   EXPECT_NE(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("orvala-server:"), std::string::npos) << run.output;
   EXPECT_EQ(ReadFile(Hive()), before);
@@ -170,7 +172,7 @@ TEST_F(DiskFullTest, AFileSizeLimitKeepsTheOldLocation) {
   const std::string long_location = "/srv/books/" + std::string(3000, 'n') + ".fdb";
   // Two blocks of 512 bytes; with SIGXFSZ ignored a longer write fails
   // with EFBIG instead of ending the process.
-  const Run run = Server("--set-location " + long_location, "trap '' XFSZ; ulimit -f 2; ");
+  const ProgramRun run = Server("--set-location " + long_location, "trap '' XFSZ; ulimit -f 2; ");
   EXPECT_NE(run.status, 0) << run.output;
   EXPECT_NE(run.output.find("orvala-server:"), std::string::npos) << run.output;
   EXPECT_EQ(ReadFile(Hive()), before);

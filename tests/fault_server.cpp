@@ -40,9 +40,16 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
-  std::vector<std::string> env_text;
-  for (char** e = environ; *e; ++e) env_text.emplace_back(*e);
-  env_text.insert(env_text.end(), extra_env.begin(), extra_env.end());
+  // getenv takes the first entry of a name, so the given ones replace
+  // those inherited.
+  std::vector<std::string> env_text = extra_env;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry(*e);
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    bool replaced = false;
+    for (const auto& given : extra_env) replaced = replaced || given.rfind(name, 0) == 0;
+    if (!replaced) env_text.push_back(entry);
+  }
   std::vector<char*> env;
   for (auto& e : env_text) env.push_back(e.data());
   env.push_back(nullptr);

@@ -21,6 +21,7 @@
 #include "client/orvala_proxy.h"
 #include "client/packet_json.h"
 #include "common/error.h"
+#include "driver/connection.h"
 #include "packets/codec.h"
 #include "tests/database_fixture.h"
 #include "tests/fault_server.h"
@@ -56,6 +57,7 @@ class LoadClient {
       : object_(server.Connect()), proxy_(*object_), number_(number), figures_(figures) {}
 
   void Run(int calls) {
+    Check(proxy_.OpenDB(), 0, "OpenDB");
     Variant id_utenti;
     int32_t result = -1;
     Check(proxy_.Login(u"DEMO", u"demo", 2024, u"00001", id_utenti, result), result, "Login");
