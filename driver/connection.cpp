@@ -171,6 +171,18 @@ void Connection::Close() {
   }
 }
 
+bool Connection::CloseIfLost() {
+  std::lock_guard lock(mutex_);
+  if (!attachment_) return false;
+  try {
+    fb::Call([&](fb::Status& status) { attachment_->ping(&status); });
+    return false;
+  } catch (const Error&) {
+  }
+  Close();
+  return true;
+}
+
 void Connection::AttachQuery(Query* query) {
   std::lock_guard lock(mutex_);
   queries_.push_back(query);

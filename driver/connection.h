@@ -49,6 +49,10 @@ class Connection {
   // then detaches. Parameters stay.
   void Close();
   bool connected() const;
+  // For use after a failure: when the database no longer answers (its
+  // server went away, the network broke), closes as Close() does so that
+  // the next use connects again. True when it closed.
+  bool CloseIfLost();
 
   // Runs SQL text as it stands, with no placeholders: for scripts whose
   // procedure bodies use ":name" for their own variables.

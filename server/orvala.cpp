@@ -125,12 +125,19 @@ CallOutcome TOrvala::Invoke(const MethodDef& method, std::vector<Variant>& args)
   }
   if (!run) return CallOutcome{E_NOTIMPL, std::nullopt, std::nullopt};
   Call call(method, args);
-  return RunFramed(
+  CallOutcome outcome = RunFramed(
       RuleFor(method.name), call, process_.logged_in(), run,
       [this](Call& c, const std::string& message) {
         // Login and Logoff log under the user name they were given.
         WriteLog(c.bstr(0), kLogKindError, CodePage::System().Decode(message));
       });
+  if (Failed(outcome.status)) {
+    // A database that went away leaves its attachments dead; dropping them
+    // lets the next call connect again once it is back.
+    connection_.CloseIfLost();
+    process_.CloseHomeIfLost();
+  }
+  return outcome;
 }
 
 void TOrvala::WriteLog(const std::u16string& user, int32_t kind, const std::u16string& message) {

@@ -52,4 +52,9 @@ driver::Connection* ServerProcess::home_connection() const {
   return home_;
 }
 
+void ServerProcess::CloseHomeIfLost() {
+  std::lock_guard lock(objects_mutex_);
+  if (home_) home_->CloseIfLost();
+}
+
 }  // namespace orvala::server

@@ -47,6 +47,9 @@ class ServerProcess {
 
   size_t object_count() const;
   driver::Connection* home_connection() const;
+  // After a failed call: drops the home connection when its database no
+  // longer answers, so that the query modules connect again on next use.
+  void CloseHomeIfLost();
 
  private:
   struct LiveObject {
