@@ -60,9 +60,11 @@ class LoadClient {
     Check(proxy_.OpenDB(), 0, "OpenDB");
     Variant id_utenti;
     int32_t result = -1;
-    Check(proxy_.Login(u"DEMO", u"demo", 2024, u"00001", id_utenti, result), result, "Login");
-    Check(proxy_.AddProvider(u"L", u"select * from load_rows where client = " + U16(std::to_string(number_)), result),
-          result, "AddProvider");
+    HResult status = proxy_.Login(u"DEMO", u"demo", 2024, u"00001", id_utenti, result);
+    Check(status, result, "Login");
+    status = proxy_.AddProvider(
+        u"L", u"select * from load_rows where client = " + U16(std::to_string(number_)), result);
+    Check(status, result, "AddProvider");
     DescribeRows();
     for (int i = 0; i < calls; ++i) {
       switch (i % 5) {
@@ -76,6 +78,7 @@ class LoadClient {
   }
 
  private:
+  // `result` is the method result, read after the call has returned.
   void Check(HResult status, int32_t result, const char* call) {
     ++figures_.calls;
     if (status != S_OK || result != 0) {
@@ -106,8 +109,9 @@ class LoadClient {
   void GeneralPurposeQuery(int i) {
     const int index = (number_ + i) % 9;
     int32_t result = -1;
-    Check(proxy_.setQuery(u"select id_ditte, ragionesociale from ditte", index, result), result,
-          "setQuery");
+    const HResult status =
+        proxy_.setQuery(u"select id_ditte, ragionesociale from ditte", index, result);
+    Check(status, result, "setQuery");
     const std::u16string provider = index == 0 ? u"Select" : u"Select_" + U16(std::to_string(index));
     Fetch(provider);
   }
@@ -131,7 +135,14 @@ class LoadClient {
       int32_t error_count = -1;
       Variant owner, result;
       const HResult status = proxy_.AS_ApplyUpdates(u"L", delta, 0, error_count, owner, result);
-      Check(status, error_count, "AS_ApplyUpdates");
+      std::string what = "AS_ApplyUpdates";
+      if (status == S_OK && error_count != 0) {
+        try {
+          for (const auto& row : packets::DecodeErrorPacket(result.bytes()).rows) what += ": " + row.message;
+        } catch (const Error&) {
+        }
+      }
+      Check(status, error_count, what.c_str());
     }
   }
 
@@ -143,7 +154,8 @@ class LoadClient {
     Variant last;
     Check(proxy_.CheckNumRegistrazione(u"00001", 2024, 1, last, 1, 1, result), 0,
           "CheckNumRegistrazione");
-    Check(proxy_.ExecSQL(u"update load_rows set v = v where id = -1", result), result, "ExecSQL");
+    const HResult exec = proxy_.ExecSQL(u"update load_rows set v = v where id = -1", result);
+    Check(exec, result, "ExecSQL");
   }
 
   std::unique_ptr<transport::RemoteObject> object_;
@@ -169,12 +181,13 @@ Options ParseOptions(int argc, char** argv) {
   return options;
 }
 
-void RunClients(const ServerProgram& server, int clients, int calls, Figures& figures) {
+// Clients numbered from `first`: each number owns its rows.
+void RunClients(const ServerProgram& server, int first, int clients, int calls, Figures& figures) {
   std::vector<std::thread> threads;
   for (int c = 0; c < clients; ++c) {
-    threads.emplace_back([&server, &figures, c, calls] {
+    threads.emplace_back([&server, &figures, number = first + c, calls] {
       try {
-        LoadClient(server, c + 1, figures).Run(calls);
+        LoadClient(server, number, figures).Run(calls);
       } catch (const std::exception& e) {
         figures.Fail(std::string("client: ") + e.what());
       }
@@ -206,9 +219,9 @@ int Main(int argc, char** argv) {
   // One client first, so that caches and pools the server keeps for its
   // whole life are in the baseline.
   Figures warm_up;
-  RunClients(server, 1, 50, warm_up);
+  RunClients(server, 0, 1, 50, warm_up);
   auto settle = [&server](int threads_wanted) {
-    for (int i = 0; i < 100 && server.Threads() != threads_wanted; ++i) {
+    for (int i = 0; i < 100 && server.Threads() > threads_wanted; ++i) {
       std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
   };
@@ -227,7 +240,7 @@ int Main(int argc, char** argv) {
   });
   Figures figures;
   const auto start = std::chrono::steady_clock::now();
-  RunClients(server, options.clients, options.calls, figures);
+  RunClients(server, 1, options.clients, options.calls, figures);
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   running = false;
@@ -256,7 +269,7 @@ int Main(int argc, char** argv) {
                 warm_up.first_error.c_str());
     ok = false;
   }
-  if (threads_after != threads_before) {
+  if (threads_after > threads_before) {
     std::printf("FAIL: the server kept %d threads\n", threads_after - threads_before);
     ok = false;
   }
