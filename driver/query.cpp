@@ -220,7 +220,13 @@ void Query::DescribeColumns() {
   fields_.clear();
   fb::Call([&](fb::Status& status) {
     const unsigned count = output_meta_->getCount(&status);
-    for (unsigned i = 0; i < count; ++i) columns_.push_back(Describe(status, output_meta_, i));
+    slots_.clear();
+    for (unsigned i = 0; i < count; ++i) {
+      columns_.push_back(Describe(status, output_meta_, i));
+      slots_.push_back({output_meta_->getType(&status, i) & ~1u, output_meta_->getLength(&status, i),
+                        output_meta_->getOffset(&status, i), output_meta_->getNullOffset(&status, i),
+                        output_meta_->getScale(&status, i)});
+    }
   });
   if (listed_.empty()) {
     for (size_t i = 0; i < columns_.size(); ++i) {
@@ -360,46 +366,45 @@ std::vector<unsigned char> Query::BuildInput(ITransaction* tx, IMessageMetadata*
 void Query::DecodeRow(const unsigned char* buffer, ITransaction* tx,
                       const std::vector<int>& columns, std::vector<Value>& out) {
   out.resize(columns.size());
-  fb::Call([&](fb::Status& status) {
-    for (size_t k = 0; k < columns.size(); ++k) {
-      const unsigned i = static_cast<unsigned>(columns[k]);
-      Value& v = out[k];
-      if (Load<int16_t>(buffer + output_meta_->getNullOffset(&status, i)) != 0) {
-        v = std::monostate{};
-        continue;
-      }
-      const unsigned char* at = buffer + output_meta_->getOffset(&status, i);
-      const unsigned type = output_meta_->getType(&status, i) & ~1u;
-      switch (type) {
-        case SQL_TEXT:
-          v = std::string(reinterpret_cast<const char*>(at), output_meta_->getLength(&status, i));
-          break;
-        case SQL_VARYING:
-          v = std::string(reinterpret_cast<const char*>(at + 2), Load<uint16_t>(at));
-          break;
-        case SQL_SHORT:
-          if (output_meta_->getScale(&status, i)) v = static_cast<int64_t>(Load<int16_t>(at));
-          else v = Load<int16_t>(at);
-          break;
-        case SQL_LONG:
-          if (output_meta_->getScale(&status, i)) v = static_cast<int64_t>(Load<int32_t>(at));
-          else v = Load<int32_t>(at);
-          break;
-        case SQL_INT64: v = Load<int64_t>(at); break;
-        case SQL_FLOAT: v = static_cast<double>(Load<float>(at)); break;
-        case SQL_DOUBLE:
-        case SQL_D_FLOAT: v = Load<double>(at); break;
-        case SQL_TIMESTAMP: v = Timestamp{Load<int32_t>(at), Load<uint32_t>(at + 4)}; break;
-        case SQL_TYPE_DATE: v = Timestamp{Load<int32_t>(at), 0}; break;
-        case SQL_TYPE_TIME: v = Timestamp{0, Load<uint32_t>(at)}; break;
-        case SQL_BOOLEAN: v = *at != 0; break;
-        case SQL_BLOB:
-          v = ReadBlob(status, connection_->Attachment(), tx, Load<ISC_QUAD>(at));
-          break;
-        default: throw Error("Unsupported column type " + std::to_string(type));
-      }
+  for (size_t k = 0; k < columns.size(); ++k) {
+    const ColumnSlot& slot = slots_[static_cast<size_t>(columns[k])];
+    Value& v = out[k];
+    if (Load<int16_t>(buffer + slot.null_offset) != 0) {
+      v = std::monostate{};
+      continue;
     }
-  });
+    const unsigned char* at = buffer + slot.offset;
+    switch (slot.type) {
+      case SQL_TEXT:
+        v = std::string(reinterpret_cast<const char*>(at), slot.length);
+        break;
+      case SQL_VARYING:
+        v = std::string(reinterpret_cast<const char*>(at + 2), Load<uint16_t>(at));
+        break;
+      case SQL_SHORT:
+        if (slot.scale) v = static_cast<int64_t>(Load<int16_t>(at));
+        else v = Load<int16_t>(at);
+        break;
+      case SQL_LONG:
+        if (slot.scale) v = static_cast<int64_t>(Load<int32_t>(at));
+        else v = Load<int32_t>(at);
+        break;
+      case SQL_INT64: v = Load<int64_t>(at); break;
+      case SQL_FLOAT: v = static_cast<double>(Load<float>(at)); break;
+      case SQL_DOUBLE:
+      case SQL_D_FLOAT: v = Load<double>(at); break;
+      case SQL_TIMESTAMP: v = Timestamp{Load<int32_t>(at), Load<uint32_t>(at + 4)}; break;
+      case SQL_TYPE_DATE: v = Timestamp{Load<int32_t>(at), 0}; break;
+      case SQL_TYPE_TIME: v = Timestamp{0, Load<uint32_t>(at)}; break;
+      case SQL_BOOLEAN: v = *at != 0; break;
+      case SQL_BLOB:
+        v = fb::Call([&](fb::Status& status) {
+          return ReadBlob(status, connection_->Attachment(), tx, Load<ISC_QUAD>(at));
+        });
+        break;
+      default: throw Error("Unsupported column type " + std::to_string(slot.type));
+    }
+  }
   // A listed integer field shows a 16-bit column at the listed width.
   if (&columns == &exposed_) {
     for (size_t k = 0; k < out.size(); ++k) {

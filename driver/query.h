@@ -116,6 +116,14 @@ class Query {
   Firebird::IStatement* statement_ = nullptr;
   Firebird::IMessageMetadata* output_meta_ = nullptr;
   std::vector<FieldInfo> columns_;  // every column the statement returns
+  // Where each column sits in the output message, read once per prepare:
+  // asking the metadata for every value of every row costs more than the
+  // fetch itself.
+  struct ColumnSlot {
+    unsigned type, length, offset, null_offset;
+    int scale;
+  };
+  std::vector<ColumnSlot> slots_;
   std::vector<int> exposed_;        // indexes into columns_, in field order
   std::vector<FieldInfo> fields_;
   std::vector<Value> row_;
