@@ -1,5 +1,6 @@
 #include "driver/query.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/error.h"
@@ -265,77 +266,98 @@ std::vector<unsigned char> Query::BuildInput(ITransaction* tx, IMessageMetadata*
     }
   }
   return fb::Call([&](fb::Status& status) {
-    IMessageMetadata* described = statement_->getInputMetadata(&status);
-    struct Release {
-      IMessageMetadata* m;
-      ~Release() { m->release(); }
-    } release{described};
-    const unsigned count = described->getCount(&status);
+    if (!inputs_described_) {
+      IMessageMetadata* described = statement_->getInputMetadata(&status);
+      struct Release {
+        IMessageMetadata* m;
+        ~Release() { m->release(); }
+      } release{described};
+      described_inputs_.clear();
+      const unsigned n = described->getCount(&status);
+      for (unsigned i = 0; i < n; ++i) {
+        described_inputs_.push_back({described->getType(&status, i) & ~1u,
+                                     described->getLength(&status, i),
+                                     described->getScale(&status, i),
+                                     described->getSubType(&status, i),
+                                     described->getCharSet(&status, i)});
+      }
+      inputs_described_ = true;
+    }
+    const unsigned count = static_cast<unsigned>(described_inputs_.size());
     if (count != params_.size()) {
       throw Error("Parameter count mismatch: the statement takes " + std::to_string(count) +
                   ", the query has " + std::to_string(params_.size()));
     }
-    Firebird::IMetadataBuilder* builder = fb::Master()->getMetadataBuilder(&status, count);
-    struct ReleaseBuilder {
-      Firebird::IMetadataBuilder* b;
-      ~ReleaseBuilder() { b->release(); }
-    } release_builder{builder};
+    // Each value travels as its own kind; a null as the statement describes it.
+    std::vector<InputType> types(count);
     std::vector<bool> as_blob(count, false);
     for (unsigned i = 0; i < count; ++i) {
       const Param& p = params_[i];
-      const unsigned wanted = described->getType(&status, i) & ~1u;
+      const InputType& wanted = described_inputs_[i];
       if (p.is_null()) {
-        builder->setType(&status, i, wanted | 1);
-        builder->setLength(&status, i, described->getLength(&status, i));
-        builder->setScale(&status, i, described->getScale(&status, i));
-        builder->setSubType(&status, i, described->getSubType(&status, i));
-        builder->setCharSet(&status, i, described->getCharSet(&status, i));
+        types[i] = wanted;
+        types[i].type |= 1;
         continue;
       }
       std::visit(
           [&](const auto& v) {
             using T = std::decay_t<decltype(v)>;
             if constexpr (std::is_same_v<T, int16_t>) {
-              builder->setType(&status, i, SQL_SHORT | 1);
-              builder->setLength(&status, i, 2);
+              types[i] = {SQL_SHORT | 1, 2};
             } else if constexpr (std::is_same_v<T, int32_t>) {
-              builder->setType(&status, i, SQL_LONG | 1);
-              builder->setLength(&status, i, 4);
+              types[i] = {SQL_LONG | 1, 4};
             } else if constexpr (std::is_same_v<T, int64_t>) {
-              builder->setType(&status, i, SQL_INT64 | 1);
-              builder->setLength(&status, i, 8);
+              types[i] = {SQL_INT64 | 1, 8};
             } else if constexpr (std::is_same_v<T, double>) {
-              builder->setType(&status, i, SQL_DOUBLE | 1);
-              builder->setLength(&status, i, 8);
+              types[i] = {SQL_DOUBLE | 1, 8};
             } else if constexpr (std::is_same_v<T, Timestamp>) {
-              builder->setType(&status, i, SQL_TIMESTAMP | 1);
-              builder->setLength(&status, i, 8);
+              types[i] = {SQL_TIMESTAMP | 1, 8};
             } else if constexpr (std::is_same_v<T, bool>) {
-              builder->setType(&status, i, SQL_BOOLEAN | 1);
-              builder->setLength(&status, i, 1);
+              types[i] = {SQL_BOOLEAN | 1, 1};
             } else if constexpr (std::is_same_v<T, std::string>) {
-              if (wanted == SQL_BLOB) {
+              if (wanted.type == SQL_BLOB) {
                 as_blob[i] = true;
-                builder->setType(&status, i, SQL_BLOB | 1);
-                builder->setSubType(&status, i, described->getSubType(&status, i));
-                builder->setLength(&status, i, sizeof(ISC_QUAD));
+                types[i] = {SQL_BLOB | 1, sizeof(ISC_QUAD), 0, wanted.sub_type};
               } else {
                 if (v.size() > 32765) throw Error("String parameter '" + p.name + "' is too long");
-                builder->setType(&status, i, SQL_VARYING | 1);
-                builder->setLength(&status, i, std::max<unsigned>(1, static_cast<unsigned>(v.size())));
-                builder->setCharSet(&status, i, 0);
+                // A VARYING carries its own length, so a message sized for
+                // the column serves every value that fits it, row after row.
+                const unsigned size = static_cast<unsigned>(v.size());
+                types[i] = {SQL_VARYING | 1, std::max({1u, wanted.length, size})};
               }
             }
           },
           p.value);
     }
-    IMessageMetadata* meta = builder->getMetadata(&status);
-    std::vector<unsigned char> buffer(meta->getMessageLength(&status), 0);
+    if (!input_meta_ || types != input_types_) {
+      Firebird::IMetadataBuilder* builder = fb::Master()->getMetadataBuilder(&status, count);
+      struct ReleaseBuilder {
+        Firebird::IMetadataBuilder* b;
+        ~ReleaseBuilder() { b->release(); }
+      } release_builder{builder};
+      for (unsigned i = 0; i < count; ++i) {
+        builder->setType(&status, i, types[i].type);
+        builder->setLength(&status, i, types[i].length);
+        builder->setScale(&status, i, types[i].scale);
+        builder->setSubType(&status, i, types[i].sub_type);
+        builder->setCharSet(&status, i, types[i].charset);
+      }
+      IMessageMetadata* meta = builder->getMetadata(&status);
+      if (input_meta_) input_meta_->release();
+      input_meta_ = meta;
+      input_types_ = types;
+      input_offsets_.clear();
+      for (unsigned i = 0; i < count; ++i) {
+        input_offsets_.emplace_back(meta->getOffset(&status, i), meta->getNullOffset(&status, i));
+      }
+      input_length_ = meta->getMessageLength(&status);
+    }
+    std::vector<unsigned char> buffer(input_length_, 0);
     Firebird::IAttachment* attachment = connection_->Attachment();
     for (unsigned i = 0; i < count; ++i) {
       const Param& p = params_[i];
-      unsigned char* at = buffer.data() + meta->getOffset(&status, i);
-      Store<int16_t>(buffer.data() + meta->getNullOffset(&status, i), p.is_null() ? -1 : 0);
+      unsigned char* at = buffer.data() + input_offsets_[i].first;
+      Store<int16_t>(buffer.data() + input_offsets_[i].second, p.is_null() ? -1 : 0);
       if (p.is_null()) continue;
       std::visit(
           [&](const auto& v) {
@@ -358,7 +380,8 @@ std::vector<unsigned char> Query::BuildInput(ITransaction* tx, IMessageMetadata*
           },
           p.value);
     }
-    *metadata = meta;
+    input_meta_->addRef();
+    *metadata = input_meta_;
     return buffer;
   });
 }
@@ -518,6 +541,13 @@ void Query::CloseLocked() {
 }
 
 void Query::FreeStatementLocked() {
+  if (input_meta_) {
+    input_meta_->release();
+    input_meta_ = nullptr;
+  }
+  input_types_.clear();
+  described_inputs_.clear();
+  inputs_described_ = false;
   if (output_meta_) {
     output_meta_->release();
     output_meta_ = nullptr;

@@ -124,6 +124,21 @@ class Query {
     int scale;
   };
   std::vector<ColumnSlot> slots_;
+  // The input message: the parameters as the statement describes them,
+  // and the last message layout built for the values' kinds, reused for
+  // as long as the next values need the same one.
+  struct InputType {
+    unsigned type = 0, length = 0;
+    int scale = 0, sub_type = 0;
+    unsigned charset = 0;
+    friend bool operator==(const InputType&, const InputType&) = default;
+  };
+  std::vector<InputType> described_inputs_;
+  bool inputs_described_ = false;
+  std::vector<InputType> input_types_;
+  Firebird::IMessageMetadata* input_meta_ = nullptr;
+  std::vector<std::pair<unsigned, unsigned>> input_offsets_;  // value, null flag
+  unsigned input_length_ = 0;
   std::vector<int> exposed_;        // indexes into columns_, in field order
   std::vector<FieldInfo> fields_;
   std::vector<Value> row_;
