@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
 
   try {
     if (inproc) {
-      server::ServerProcess process(registry::Registry(registry::Registry::DefaultDirectory()));
+      server::ServerProcess process{registry::Registry(registry::Registry::DefaultDirectory())};
       server::TOrvala object(process);
       return RunWith(object, file);
     }
@@ -66,8 +66,8 @@ int main(int argc, char** argv) {
       if (!secret_file.empty()) options.secret = transport::ReadSecretFile(secret_file);
       object = transport::RemoteObject::Connect(options);
     } else {
-      transport::ActivationOptions options(
-          registry::Registry(registry::Registry::DefaultDirectory()));
+      transport::ActivationOptions options{
+          registry::Registry(registry::Registry::DefaultDirectory())};
       object = transport::CreateRemoteObject(server::Library().prog_id, options);
     }
     return RunWith(*object, file);
