@@ -39,7 +39,7 @@ std::string_view RootName(Root root) {
 std::filesystem::path Registry::DefaultDirectory() {
   if (const char* dir = std::getenv("ORVALA_REGISTRY_DIR"); dir && *dir) return dir;
   std::filesystem::path config;
-  // The base directory specification says a relative XDG_CONFIG_HOME is to
+  // The XDG base directory rules say a relative XDG_CONFIG_HOME is to
   // be ignored.
   if (const char* xdg = std::getenv("XDG_CONFIG_HOME"); xdg && *xdg == '/') {
     config = xdg;
