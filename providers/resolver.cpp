@@ -19,9 +19,9 @@ constexpr const char* kTooMany = "Update affected more than 1 record.";
 // statements prepared so far (each distinct text once per call).
 class Walk {
  public:
-  Walk(const ResolveTarget& target, const packets::DeltaPacket& delta, int32_t max_errors,
+  Walk(const ResolveTarget& target, int32_t max_errors,
        driver::Transaction& tx)
-      : target_(target), delta_(delta), tx_(tx) {
+      : target_(target), tx_(tx) {
     limit_ = max_errors == -1 ? INT32_MAX : max_errors;
   }
 
@@ -134,7 +134,6 @@ class Walk {
   }
 
   const ResolveTarget& target_;
-  const packets::DeltaPacket& delta_;
   driver::Transaction& tx_;
   int32_t limit_ = 0;
   int32_t error_count_ = 0;
@@ -153,7 +152,7 @@ ApplyResult ApplyDelta(const ResolveTarget& target, const packets::DeltaPacket& 
   driver::Transaction tx(*connection);
   const std::string table = delta.table_name ? TableNameFromDelta(*delta.table_name)
                                              : TableNameFromSql(target.query->sql_text());
-  Walk walk(target, delta, max_errors, tx);
+  Walk walk(target, max_errors, tx);
   walk.Rows(*target.query, table, delta.fields, delta.rows, true);
   ApplyResult result;
   result.error_count = walk.error_count();
