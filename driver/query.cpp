@@ -438,11 +438,12 @@ void Query::DecodeRow(const unsigned char* buffer, ITransaction* tx,
   }
 }
 
-void Query::Open(Transaction* tx) {
+void Query::RunBound(Transaction* tx, bool keep_open_cursor, const BoundStep& step) {
   if (sql_text().find_first_not_of(" \t\r\n") == std::string::npos) throw Error(kNoSql);
   Connection& connection = RequireConnection();
   std::lock_guard lock(connection.mutex());
-  if (cursor_) return;
+  if (keep_open_cursor && cursor_) return;
+  CloseLocked();
   bool own = false;
   ITransaction* handle = TransactionFor(tx, own);
   try {
@@ -453,18 +454,24 @@ void Query::Open(Transaction* tx) {
       IMessageMetadata* m;
       ~Release() { if (m) m->release(); }
     } release{in};
+    step(handle, own, in, input.data());
+  } catch (...) {
+    if (own) fb::CallQuietly([&](fb::Status& status) { handle->rollback(&status); });
+    throw;
+  }
+}
+
+void Query::Open(Transaction* tx) {
+  RunBound(tx, true, [&](ITransaction* handle, bool own, IMessageMetadata* in, unsigned char* input) {
     cursor_ = fb::Call([&](fb::Status& status) {
-      return statement_->openCursor(&status, handle, in, input.data(), output_meta_, 0);
+      return statement_->openCursor(&status, handle, in, input, output_meta_, 0);
     });
     row_buffer_.assign(fb::Call([&](fb::Status& s) { return output_meta_->getMessageLength(&s); }),
                        0);
     row_.clear();
     cursor_tx_ = handle;
     cursor_owns_tx_ = own;
-  } catch (...) {
-    if (own) fb::CallQuietly([&](fb::Status& status) { handle->rollback(&status); });
-    throw;
-  }
+  });
 }
 
 void Query::Prepare() {
@@ -565,25 +572,13 @@ void Query::ReleaseForConnectionClose() {
 }
 
 int64_t Query::Execute(Transaction* tx) {
-  if (sql_text().find_first_not_of(" \t\r\n") == std::string::npos) throw Error(kNoSql);
-  Connection& connection = RequireConnection();
-  std::lock_guard lock(connection.mutex());
-  CloseLocked();
-  bool own = false;
-  ITransaction* handle = TransactionFor(tx, own);
-  try {
-    PrepareLocked(handle);
-    IMessageMetadata* in = nullptr;
-    std::vector<unsigned char> input = BuildInput(handle, &in);
-    struct Release {
-      IMessageMetadata* m;
-      ~Release() { if (m) m->release(); }
-    } release{in};
+  int64_t affected = 0;
+  RunBound(tx, false, [&](ITransaction* handle, bool own, IMessageMetadata* in, unsigned char* input) {
     std::vector<unsigned char> output(
         fb::Call([&](fb::Status& s) { return output_meta_->getMessageLength(&s); }), 0);
-    const int64_t affected = fb::Call([&](fb::Status& status) {
+    affected = fb::Call([&](fb::Status& status) {
       const bool returns = !columns_.empty();
-      statement_->execute(&status, handle, in, input.data(), returns ? output_meta_ : nullptr,
+      statement_->execute(&status, handle, in, input, returns ? output_meta_ : nullptr,
                           returns ? output.data() : nullptr);
       return static_cast<int64_t>(statement_->getAffectedRecords(&status));
     });
@@ -592,11 +587,8 @@ int64_t Query::Execute(Transaction* tx) {
     for (size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
     DecodeRow(output.data(), handle, all, outputs_);
     if (own) fb::Call([&](fb::Status& status) { handle->commit(&status); });
-    return affected;
-  } catch (...) {
-    if (own) fb::CallQuietly([&](fb::Status& status) { handle->rollback(&status); });
-    throw;
-  }
+  });
+  return affected;
 }
 
 const Value& Query::output(const std::string& name) const {

@@ -12,6 +12,7 @@
 // with a lock of their own.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,13 @@ class Query {
  private:
   friend class Connection;
   void ReleaseForConnectionClose();
+  // Opening and executing share these steps: the statement prepared and its
+  // input bound, in `tx` or in a transaction of its own that is rolled back
+  // when a step fails. `keep_open_cursor`: an open cursor stays as it is.
+  using BoundStep = std::function<void(Firebird::ITransaction* handle, bool own_transaction,
+                                       Firebird::IMessageMetadata* input_meta,
+                                       unsigned char* input)>;
+  void RunBound(Transaction* tx, bool keep_open_cursor, const BoundStep& step);
   void CloseLocked();
   void FreeStatementLocked();
   void PrepareLocked(Firebird::ITransaction* tx);
