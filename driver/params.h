@@ -16,17 +16,23 @@ struct Param {
   FieldType data_type = FieldType::Unknown;  // Unknown: no value given yet
   ParamDirection direction = ParamDirection::Input;
   Value value;                               // monostate with a type: NULL
+  // Decimal places of an integer value: a NUMERIC(15,2) amount of 200.50
+  // travels as 20050 with scale 2, exactly as a fetch hands it out. Without
+  // it the database would take 20050 for the amount itself.
+  int scale = 0;
   bool bound = false;                        // a value was assigned
 
   bool is_null() const { return IsNull(value); }
-  void Set(Value v) {
+  void Set(Value v, int decimal_places = 0) {
     if (data_type == FieldType::Unknown) data_type = TypeOfValue(v);
     value = std::move(v);
+    scale = decimal_places;
     bound = true;
   }
   void SetNull(FieldType type) {
     if (data_type == FieldType::Unknown) data_type = type;
     value = std::monostate{};
+    scale = 0;
     bound = true;
   }
 };

@@ -28,7 +28,10 @@ FieldInfo Describe(fb::Status& status, IMessageMetadata* meta, unsigned i) {
   FieldInfo f;
   f.name = meta->getAlias(&status, i);
   f.relation = meta->getRelation(&status, i);
-  f.origin = meta->getField(&status, i);
+  // An expression's column comes from no relation: Firebird still names
+  // it after the expression ("CAST", "CONCATENATION"), which is no column
+  // that an update could write.
+  if (!f.relation.empty()) f.origin = meta->getField(&status, i);
   f.required = !meta->isNullable(&status, i);
   const unsigned type = meta->getType(&status, i) & ~1u;
   const int scale = meta->getScale(&status, i);
@@ -144,6 +147,7 @@ std::string Query::sql_text() const {
 }
 
 void Query::SetSql(std::vector<std::string> lines) {
+  for (const std::string& line : lines) CheckSqlText(line);
   auto reset = [&] {
     CloseLocked();
     FreeStatementLocked();
@@ -202,7 +206,8 @@ void Query::PrepareLocked(ITransaction* tx) {
   const ParsedSql parsed = ParseSqlParams(sql_text());
   Firebird::IAttachment* attachment = connection_->Attachment();
   fb::Call([&](fb::Status& status) {
-    statement_ = attachment->prepare(&status, tx, 0, parsed.text.c_str(), SQL_DIALECT_V6,
+    statement_ = attachment->prepare(&status, tx, static_cast<unsigned>(parsed.text.size()),
+                                     parsed.text.c_str(), SQL_DIALECT_V6,
                                      Firebird::IStatement::PREPARE_PREFETCH_METADATA);
     output_meta_ = statement_->getOutputMetadata(&status);
   });
@@ -302,12 +307,14 @@ std::vector<unsigned char> Query::BuildInput(ITransaction* tx, IMessageMetadata*
       std::visit(
           [&](const auto& v) {
             using T = std::decay_t<decltype(v)>;
+            // An integer's scale tells the database where its decimal
+            // point stands, so a scaled amount arrives as the amount.
             if constexpr (std::is_same_v<T, int16_t>) {
-              types[i] = {SQL_SHORT | 1, 2};
+              types[i] = {SQL_SHORT | 1, 2, -p.scale};
             } else if constexpr (std::is_same_v<T, int32_t>) {
-              types[i] = {SQL_LONG | 1, 4};
+              types[i] = {SQL_LONG | 1, 4, -p.scale};
             } else if constexpr (std::is_same_v<T, int64_t>) {
-              types[i] = {SQL_INT64 | 1, 8};
+              types[i] = {SQL_INT64 | 1, 8, -p.scale};
             } else if constexpr (std::is_same_v<T, double>) {
               types[i] = {SQL_DOUBLE | 1, 8};
             } else if constexpr (std::is_same_v<T, Timestamp>) {

@@ -1,5 +1,9 @@
 #include "driver/sql_params.h"
 
+#include <string>
+
+#include "common/error.h"
+
 namespace orvala::driver {
 namespace {
 
@@ -60,6 +64,12 @@ ParsedSql ParseSqlParams(std::string_view sql) {
     i = end;
   }
   return out;
+}
+
+void CheckSqlText(std::string_view sql) {
+  const size_t nul = sql.find('\0');
+  if (nul == std::string_view::npos) return;
+  throw Error("SQL text contains a NUL character at position " + std::to_string(nul + 1));
 }
 
 }  // namespace orvala::driver

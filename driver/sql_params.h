@@ -23,4 +23,10 @@ struct ParsedSql {
 // is passed on for the database to reject with its own message.
 ParsedSql ParseSqlParams(std::string_view sql);
 
+// Fails with "SQL text contains a NUL character at position %d" (counted
+// from 1). The database reads a statement up to its first NUL, so such a
+// text would run as a shorter statement than the client sent: an UPDATE
+// could lose the end of its WHERE clause.
+void CheckSqlText(std::string_view sql);
+
 }  // namespace orvala::driver

@@ -7,6 +7,7 @@
 #include "common/datetime.h"
 #include "common/error.h"
 #include "driver/params.h"
+#include "driver/sql_params.h"
 #include "packets/packet_variant.h"
 #include "providers/packet_writer.h"
 #include "providers/sql_names.h"
@@ -295,6 +296,9 @@ void ProviderService::SetQuery(const std::string& sql, int32_t index) {
     if (static_cast<uint32_t>(entry.index) != wanted) continue;
     driver::Query* query = context_.catalogue->Find(entry.query_name);
     if (!query) return;
+    // Checked before the old text goes, so that a refused text leaves the
+    // query as it was.
+    driver::CheckSqlText(sql);
     std::lock_guard guard(context_.catalogue->lock());
     query->ClearSql();
     query->AddSqlLine(sql);

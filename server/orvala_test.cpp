@@ -267,5 +267,29 @@ TEST_F(OrvalaTest, TheModulesFollowTheOldestLivingObject) {
   EXPECT_EQ(query->connection(), &fresh->connection());
 }
 
+// A client that never opened the database must not inherit the catalogue:
+// every other client's fetch would then fail for want of a database.
+TEST_F(OrvalaTest, TheModulesMoveToAnObjectWithADatabase) {
+  auto a = NewObject();
+  auto b = NewObject();
+  auto c = NewObject();
+  CallMethod(*a, "OpenDB");
+  CallMethod(*c, "OpenDB");
+  a.reset();
+  driver::Query* query = process_.catalogue().Find("qSelectEsercizi");
+  EXPECT_EQ(query->connection(), &c->connection());
+  for (TOrvala* client : {b.get(), c.get()}) {
+    std::vector<Variant> all;
+    const CallOutcome outcome =
+        CallMethod(*client, "AS_GetRecords",
+                   {Variant::BStr(u"SelectEsercizi"), Variant::I4(-1), Variant::I4(0),
+                    Variant::BStr(u""), Variant(), Variant()},
+                   all);
+    EXPECT_EQ(outcome.status, S_OK) << (outcome.error ? outcome.error->description : "");
+    ASSERT_GT(all.size(), 2u);
+    EXPECT_GT(all[2].i4(), 0);  // RecsOut
+  }
+}
+
 }  // namespace
 }  // namespace orvala::server

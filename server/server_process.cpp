@@ -31,7 +31,14 @@ void ServerProcess::UnregisterObject(const void* object) {
   if (it == objects_.end()) return;
   const bool was_home = it->connection == home_;
   objects_.erase(it);
-  if (was_home) BindModulesLocked(objects_.empty() ? nullptr : objects_.front().connection);
+  if (!was_home) return;
+  // An object that never called OpenDB has a connection without a
+  // database: the catalogue bound to it would fail every other client's
+  // fetch, so the oldest object that did is preferred.
+  auto next = std::find_if(objects_.begin(), objects_.end(),
+                           [](const LiveObject& o) { return o.connection->has_params(); });
+  if (next == objects_.end()) next = objects_.begin();
+  BindModulesLocked(next == objects_.end() ? nullptr : next->connection);
 }
 
 void ServerProcess::BindModulesLocked(driver::Connection* connection) {

@@ -40,7 +40,8 @@ class ServerProcess {
   // whose queries then run on its connection.
   std::string RegisterObject(const void* object, driver::Connection* connection);
   // When the home object goes, the modules move to the connection of the
-  // oldest object still alive, so the other clients' providers keep
+  // oldest object still alive that has its database parameters (the
+  // oldest alive when none has), so the other clients' providers keep
   // working; with none left they have no connection until the next object
   // is created.
   void UnregisterObject(const void* object);
