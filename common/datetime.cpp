@@ -80,6 +80,13 @@ double ToAutomationDate(Timestamp ts) {
 }
 
 Timestamp FromAutomationDate(double date) {
+  // Negative dates keep a positive time of day, so the whole first day of
+  // year 1 lies above its own date minus one.
+  static const double first = ToAutomationDate(FromCivil({1, 1, 1}));
+  static const double after_last = ToAutomationDate(FromCivil({9999, 12, 31})) + 1;
+  if (!(std::isfinite(date) && date > first - 1 && date < after_last)) {
+    throw Error("Invalid argument to date encode");
+  }
   const double whole = std::trunc(date);
   int64_t days = static_cast<int64_t>(whole);
   int64_t units = std::llround(std::fabs(date - whole) * kTimeUnitsPerDay);

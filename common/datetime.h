@@ -35,6 +35,9 @@ Timestamp FromCivil(const CivilTime& civil);
 
 // Round-trips every Timestamp from year 1 to 9999 exactly.
 double ToAutomationDate(Timestamp ts);
+// Fails with "Invalid argument to date encode" for a date outside years 1
+// to 9999, NaN or infinity: such a double has no timestamp, and converting
+// it anyway would store some other, valid-looking date.
 Timestamp FromAutomationDate(double date);
 
 // "2024-01-31T10:00:00", with ".1234" appended when the fraction is not 0.

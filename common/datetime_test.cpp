@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "common/error.h"
 
 namespace orvala {
@@ -40,6 +42,23 @@ TEST(DateTimeTest, EveryTimestampSurvivesTheAutomationForm) {
   for (uint32_t time = 0; time < kTimeUnitsPerDay; time += 9973) {
     const Timestamp ts{60000, time};
     ASSERT_EQ(FromAutomationDate(ToAutomationDate(ts)), ts) << time;
+  }
+}
+
+TEST(DateTimeTest, DatesWithoutATimestampAreRefused) {
+  const double first = ToAutomationDate(FromCivil({1, 1, 1}));
+  const double last = ToAutomationDate(FromCivil({9999, 12, 31, 23, 59, 59, 9999}));
+  EXPECT_EQ(FormatIso(FromAutomationDate(first)), "0001-01-01T00:00:00");
+  EXPECT_EQ(FormatIso(FromAutomationDate(last)), "9999-12-31T23:59:59.9999");
+  const double refused[] = {std::nan(""), INFINITY, -INFINITY, 1e300, -1e300, 4.3e9,
+                            first - 1, last + 1};
+  for (double date : refused) {
+    try {
+      FromAutomationDate(date);
+      ADD_FAILURE() << date;
+    } catch (const Error& e) {
+      EXPECT_STREQ(e.message(), "Invalid argument to date encode") << date;
+    }
   }
 }
 

@@ -186,6 +186,69 @@ TEST_F(DriverTest, ValuesSurviveExactly) {
   EXPECT_EQ(fields[4].type, FieldType::Memo);
 }
 
+// Amounts keep their decimal point on the way in: a scaled integer binds
+// as the amount it stands for, in a value and in a comparison, at every
+// width Firebird stores NUMERIC in; a double rounds to the column's scale.
+TEST_F(DriverTest, ScaledIntegersBindAsTheirAmounts) {
+  connection_.ExecuteImmediate(
+      "create table amounts (id integer, a numeric(9,2), b numeric(15,2), c numeric(18,4))");
+  struct Case {
+    int32_t id;
+    int64_t a, b, c;  // unscaled: 2, 2 and 4 decimal places
+    const char* text;  // as the database prints them
+  };
+  const Case cases[] = {
+      {1, 20050, 20050, 2005000, "200.50 200.50 200.5000"},
+      {2, -12345, -999999999999, -12345678, "-123.45 -9999999999.99 -1234.5678"},
+      {3, 0, 1, 1, "0.00 0.01 0.0001"},
+  };
+  auto write = MakeQuery("insert into amounts values (:id, :a, :b, :c)");
+  for (const Case& c : cases) {
+    write->params().SetByName("id", c.id);
+    write->params().ByName("a").Set(c.a, 2);
+    write->params().ByName("b").Set(c.b, 2);
+    write->params().ByName("c").Set(c.c, 4);
+    write->Execute();
+  }
+  auto as_text = MakeQuery(
+      "select cast(a as varchar(30)) || ' ' || cast(b as varchar(30)) || ' ' || "
+      "cast(c as varchar(30)) from amounts where id = :id");
+  auto by_value = MakeQuery("select count(*) from amounts where a = :a and b = :b and c = :c");
+  for (const Case& c : cases) {
+    as_text->params().SetByName("id", c.id);
+    as_text->Open();
+    ASSERT_TRUE(as_text->Next());
+    EXPECT_EQ(std::get<std::string>(as_text->row()[0]), c.text);
+    // An expression comes from no column: nothing an update could write.
+    EXPECT_EQ(as_text->fields()[0].relation, "");
+    EXPECT_EQ(as_text->fields()[0].origin, "");
+    as_text->Close();
+    by_value->params().ByName("a").Set(c.a, 2);
+    by_value->params().ByName("b").Set(c.b, 2);
+    by_value->params().ByName("c").Set(c.c, 4);
+    by_value->Open();
+    ASSERT_TRUE(by_value->Next());
+    EXPECT_EQ(std::get<int64_t>(by_value->row()[0]), 1) << c.text;
+    by_value->Close();
+  }
+  // What a fetch hands out binds back unchanged.
+  auto read = MakeQuery("select a, b, c from amounts where id = 2");
+  read->Open();
+  ASSERT_TRUE(read->Next());
+  EXPECT_EQ(read->fields()[0].scale, 2);
+  EXPECT_EQ(std::get<int64_t>(read->row()[0]), -12345);
+  EXPECT_EQ(std::get<int64_t>(read->row()[2]), -12345678);
+  read->Close();
+
+  auto update = MakeQuery("update amounts set b = :b where id = 3");
+  update->params().SetByName("b", 0.1 + 0.2);
+  update->Execute();
+  as_text->params().SetByName("id", int32_t{3});
+  as_text->Open();
+  ASSERT_TRUE(as_text->Next());
+  EXPECT_EQ(std::get<std::string>(as_text->row()[0]), "0.00 0.30 0.0001");
+}
+
 TEST_F(DriverTest, ParametersByNameAndPositionAndMissingValues) {
   auto q = MakeQuery("select name from items where id = :ID and name <> :Skip");
   ASSERT_EQ(q->params().size(), 2u);

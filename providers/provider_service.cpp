@@ -386,8 +386,11 @@ void ProviderService::AddParameter(const std::string& param, const Variant& valu
     driver::Query* query = provider->query();
     if (!query) throw Error("Missing DataSet property");
     driver::Param& p = query->params().ByName(param);
+    // Converted first: a value that fails to convert leaves the parameter
+    // as it was, not typed and holding its old value.
+    Value converted = ValueOfVariant(value);
     if (p.data_type == FieldType::Unknown) p.data_type = TypeOfVariant(value.type());
-    p.value = ValueOfVariant(value);
+    p.value = std::move(converted);
     // Empty leaves the parameter without a value of its own, so a master
     // row can still supply one.
     p.bound = !value.is_empty();

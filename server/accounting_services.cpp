@@ -157,15 +157,6 @@ size_t ArgumentIndex(const MethodDef& method, std::string_view name) {
   return static_cast<size_t>(*index);
 }
 
-// The automation dates that a database timestamp can hold, from the first
-// day of year 1 to the last of year 9999. Negative dates keep a positive
-// time of day, so the whole first day lies above first - 1.
-bool RepresentableDate(double date) {
-  static const double first = ToAutomationDate(FromCivil({1, 1, 1}));
-  static const double after_last = ToAutomationDate(FromCivil({9999, 12, 31})) + 1;
-  return std::isfinite(date) && date > first - 1 && date < after_last;
-}
-
 // A date argument: no value (NULL) when Empty or Null; a date from an
 // automation date or a double; any other kind cannot become a date.
 std::optional<Timestamp> DateArgument(const Variant& v) {
@@ -178,7 +169,6 @@ std::optional<Timestamp> DateArgument(const Variant& v) {
       throw Error(std::string("Could not convert variant of type (") + VarTypeName(v.type()) +
                   ") into type (Date)");
   }
-  if (!RepresentableDate(date)) throw Error("Invalid argument to date encode");
   return FromAutomationDate(date);
 }
 

@@ -3,6 +3,8 @@
 // of the query modules.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "common/codepage.h"
 #include "common/error.h"
 #include "server/server_fixture.h"
@@ -289,6 +291,64 @@ TEST_F(OrvalaTest, TheModulesMoveToAnObjectWithADatabase) {
     ASSERT_GT(all.size(), 2u);
     EXPECT_GT(all[2].i4(), 0);  // RecsOut
   }
+}
+
+// A statement is never run shorter than the client sent it: the database
+// would read an SQL text only up to a NUL.
+TEST_F(OrvalaTest, SqlTextWithANulIsRefusedWhole) {
+  auto object = NewObject();
+  CallMethod(*object, "OpenDB");
+  const int64_t before = Scalar("select count(*) from articoli where descrizione2 = 'X'");
+  std::u16string cut = u"update ARTICOLI set DESCRIZIONE2 = 'X' where 1=1";
+  cut += u'\0';
+  cut += u" and CODICE = 'ART001'";
+  EXPECT_EQ(CallMethod(*object, "ExecSQL", {Variant::BStr(cut)}).result->i4(), 1);
+  EXPECT_EQ(Scalar("select count(*) from articoli where descrizione2 = 'X'"), before);
+
+  std::u16string select = u"select * from ARTICOLI";
+  select += u'\0';
+  select += u" where 1=0";
+  EXPECT_EQ(CallMethod(*object, "AddProvider", {Variant::BStr(u"P"), Variant::BStr(select)})
+                .result->i4(),
+            1);
+  driver::Query* articoli = process_.catalogue().Find("qSelectArticoli");
+  const std::string kept = articoli->sql_text();
+  EXPECT_EQ(CallMethod(*object, "setQuery", {Variant::BStr(select), Variant::I4(13)}).result->i4(),
+            1);
+  EXPECT_EQ(articoli->sql_text(), kept);
+}
+
+// A date that no timestamp can hold fails the call instead of storing some
+// other day.
+TEST_F(OrvalaTest, AddParameterRefusesDatesWithoutATimestamp) {
+  auto object = NewObject();
+  CallMethod(*object, "OpenDB");
+  ASSERT_EQ(CallMethod(*object, "AddProvider",
+                       {Variant::BStr(u"P"),
+                        Variant::BStr(u"select count(*) from articoli where data_inserimento < :D")})
+                .result->i4(),
+            0);
+  for (double date : {std::nan(""), double{INFINITY}, 1e300, 4.3e9, -700000.0}) {
+    const CallOutcome outcome = CallMethod(
+        *object, "AddParameter", {Variant::BStr(u"D"), Variant::Date(date), Variant::BStr(u"P")});
+    EXPECT_EQ(outcome.status, S_OK);
+    EXPECT_EQ(outcome.result->i4(), 1) << date;
+  }
+  std::vector<Variant> all;
+  const auto fetch = [&] {
+    return CallMethod(*object, "AS_GetRecords",
+                      {Variant::BStr(u"P"), Variant::I4(-1), Variant::I4(0), Variant::BStr(u""),
+                       Variant(), Variant()},
+                      all);
+  };
+  const CallOutcome refused = fetch();  // the parameter never got a value
+  ASSERT_TRUE(refused.error);
+  EXPECT_EQ(refused.error->description, "No value for parameter 'D'");
+  EXPECT_EQ(CallMethod(*object, "AddParameter",
+                       {Variant::BStr(u"D"), Variant::Date(45322.5), Variant::BStr(u"P")})
+                .result->i4(),
+            0);
+  EXPECT_EQ(fetch().status, S_OK);
 }
 
 }  // namespace
