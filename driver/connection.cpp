@@ -100,12 +100,9 @@ Firebird::IAttachment* Connection::Attach(const CreateSettings* create) {
   const std::string user = Param("User_Name");
   const std::string password = Param("Password");
   return fb::Call([&](fb::Status& status) {
-    Firebird::IXpbBuilder* dpb =
-        fb::Util()->getXpbBuilder(&status, Firebird::IXpbBuilder::DPB, nullptr, 0);
-    struct Dispose {
-      Firebird::IXpbBuilder* b;
-      ~Dispose() { b->dispose(); }
-    } dispose{dpb};
+    const fb::Owned<Firebird::IXpbBuilder> owned_dpb =
+        fb::Own(fb::Util()->getXpbBuilder(&status, Firebird::IXpbBuilder::DPB, nullptr, 0));
+    Firebird::IXpbBuilder* dpb = owned_dpb.get();
     if (!user.empty()) dpb->insertString(&status, isc_dpb_user_name, user.c_str());
     if (!password.empty()) dpb->insertString(&status, isc_dpb_password, password.c_str());
     dpb->insertString(&status, isc_dpb_lc_ctype, FirebirdCharset().c_str());

@@ -1,11 +1,15 @@
-// Internal to the driver: access to the Firebird client and conversion of
-// its failures into the server's error type.
+// The one seam to the Firebird client: its master interface, the owner
+// type for its interfaces and the call helper that turns its failures into
+// the server's error type. The driver uses it, and so does the
+// administration window, which attaches on its own.
 #pragma once
 
 #include <firebird/Interface.h>
 
 #include <string>
 #include <utility>
+
+#include "driver/firebird_owned.h"
 
 namespace orvala::driver::fb {
 
@@ -21,12 +25,8 @@ using Status = Firebird::ThrowStatusWrapper;
 // orvala::Error, so nothing above the driver sees Firebird's types.
 template <typename F>
 auto Call(F&& f) -> decltype(f(std::declval<Status&>())) {
-  Firebird::IStatus* raw = Master()->getStatus();
-  struct Dispose {
-    Firebird::IStatus* s;
-    ~Dispose() { s->dispose(); }
-  } dispose{raw};
-  Status status(raw);
+  const Owned<Firebird::IStatus> raw = Own(Master()->getStatus());
+  Status status(raw.get());
   try {
     return f(status);
   } catch (const Firebird::FbException& e) {

@@ -209,7 +209,7 @@ void Query::PrepareLocked(ITransaction* tx) {
     statement_ = attachment->prepare(&status, tx, static_cast<unsigned>(parsed.text.size()),
                                      parsed.text.c_str(), SQL_DIALECT_V6,
                                      Firebird::IStatement::PREPARE_PREFETCH_METADATA);
-    output_meta_ = statement_->getOutputMetadata(&status);
+    output_meta_ = fb::Own(statement_->getOutputMetadata(&status));
   });
   ++prepare_count_;
   try {
@@ -228,7 +228,7 @@ void Query::DescribeColumns() {
     const unsigned count = output_meta_->getCount(&status);
     slots_.clear();
     for (unsigned i = 0; i < count; ++i) {
-      columns_.push_back(Describe(status, output_meta_, i));
+      columns_.push_back(Describe(status, output_meta_.get(), i));
       slots_.push_back({output_meta_->getType(&status, i) & ~1u, output_meta_->getLength(&status, i),
                         output_meta_->getOffset(&status, i), output_meta_->getNullOffset(&status, i),
                         output_meta_->getScale(&status, i)});
@@ -263,105 +263,98 @@ void Query::DescribeColumns() {
   }
 }
 
-std::vector<unsigned char> Query::BuildInput(ITransaction* tx, IMessageMetadata** metadata) {
-  *metadata = nullptr;
-  for (const Param& p : params_) {
-    if (p.data_type == FieldType::Unknown) {
-      throw Error(Format("No value for parameter '%s'", p.name));
+void Query::DescribeInputsLocked() {
+  if (inputs_described_) return;
+  fb::Call([&](fb::Status& status) {
+    const fb::Owned<IMessageMetadata> described = fb::Own(statement_->getInputMetadata(&status));
+    described_inputs_.clear();
+    const unsigned n = described->getCount(&status);
+    for (unsigned i = 0; i < n; ++i) {
+      described_inputs_.push_back({described->getType(&status, i) & ~1u,
+                                   described->getLength(&status, i),
+                                   described->getScale(&status, i),
+                                   described->getSubType(&status, i),
+                                   described->getCharSet(&status, i)});
     }
-  }
-  return fb::Call([&](fb::Status& status) {
-    if (!inputs_described_) {
-      IMessageMetadata* described = statement_->getInputMetadata(&status);
-      struct Release {
-        IMessageMetadata* m;
-        ~Release() { m->release(); }
-      } release{described};
-      described_inputs_.clear();
-      const unsigned n = described->getCount(&status);
-      for (unsigned i = 0; i < n; ++i) {
-        described_inputs_.push_back({described->getType(&status, i) & ~1u,
-                                     described->getLength(&status, i),
-                                     described->getScale(&status, i),
-                                     described->getSubType(&status, i),
-                                     described->getCharSet(&status, i)});
-      }
-      inputs_described_ = true;
+  });
+  inputs_described_ = true;
+}
+
+// Each value travels as its own kind, a null as the statement describes
+// its placeholder.
+std::vector<Query::InputType> Query::InputTypes() const {
+  std::vector<InputType> types(params_.size());
+  for (size_t i = 0; i < params_.size(); ++i) {
+    const Param& p = params_[i];
+    const InputType& wanted = described_inputs_[i];
+    if (p.is_null()) {
+      types[i] = wanted;
+      types[i].type |= 1;
+      continue;
     }
-    const unsigned count = static_cast<unsigned>(described_inputs_.size());
-    if (count != params_.size()) {
-      throw Error("Parameter count mismatch: the statement takes " + std::to_string(count) +
-                  ", the query has " + std::to_string(params_.size()));
-    }
-    // Each value travels as its own kind; a null as the statement describes it.
-    std::vector<InputType> types(count);
-    std::vector<bool> as_blob(count, false);
-    for (unsigned i = 0; i < count; ++i) {
-      const Param& p = params_[i];
-      const InputType& wanted = described_inputs_[i];
-      if (p.is_null()) {
-        types[i] = wanted;
-        types[i].type |= 1;
-        continue;
-      }
-      std::visit(
-          [&](const auto& v) {
-            using T = std::decay_t<decltype(v)>;
-            // An integer's scale tells the database where its decimal
-            // point stands, so a scaled amount arrives as the amount.
-            if constexpr (std::is_same_v<T, int16_t>) {
-              types[i] = {SQL_SHORT | 1, 2, -p.scale};
-            } else if constexpr (std::is_same_v<T, int32_t>) {
-              types[i] = {SQL_LONG | 1, 4, -p.scale};
-            } else if constexpr (std::is_same_v<T, int64_t>) {
-              types[i] = {SQL_INT64 | 1, 8, -p.scale};
-            } else if constexpr (std::is_same_v<T, double>) {
-              types[i] = {SQL_DOUBLE | 1, 8};
-            } else if constexpr (std::is_same_v<T, Timestamp>) {
-              types[i] = {SQL_TIMESTAMP | 1, 8};
-            } else if constexpr (std::is_same_v<T, bool>) {
-              types[i] = {SQL_BOOLEAN | 1, 1};
-            } else if constexpr (std::is_same_v<T, std::string>) {
-              if (wanted.type == SQL_BLOB) {
-                as_blob[i] = true;
-                types[i] = {SQL_BLOB | 1, sizeof(ISC_QUAD), 0, wanted.sub_type};
-              } else {
-                if (v.size() > 32765) throw Error("String parameter '" + p.name + "' is too long");
-                // A VARYING carries its own length, so a message sized for
-                // the column serves every value that fits it, row after row.
-                const unsigned size = static_cast<unsigned>(v.size());
-                types[i] = {SQL_VARYING | 1, std::max({1u, wanted.length, size})};
-              }
+    std::visit(
+        [&](const auto& v) {
+          using T = std::decay_t<decltype(v)>;
+          // An integer's scale tells the database where its decimal
+          // point stands, so a scaled amount arrives as the amount.
+          if constexpr (std::is_same_v<T, int16_t>) {
+            types[i] = {SQL_SHORT | 1, 2, -p.scale};
+          } else if constexpr (std::is_same_v<T, int32_t>) {
+            types[i] = {SQL_LONG | 1, 4, -p.scale};
+          } else if constexpr (std::is_same_v<T, int64_t>) {
+            types[i] = {SQL_INT64 | 1, 8, -p.scale};
+          } else if constexpr (std::is_same_v<T, double>) {
+            types[i] = {SQL_DOUBLE | 1, 8};
+          } else if constexpr (std::is_same_v<T, Timestamp>) {
+            types[i] = {SQL_TIMESTAMP | 1, 8};
+          } else if constexpr (std::is_same_v<T, bool>) {
+            types[i] = {SQL_BOOLEAN | 1, 1};
+          } else if constexpr (std::is_same_v<T, std::string>) {
+            if (wanted.type == SQL_BLOB) {
+              types[i] = {SQL_BLOB | 1, sizeof(ISC_QUAD), 0, wanted.sub_type};
+            } else {
+              if (v.size() > 32765) throw Error("String parameter '" + p.name + "' is too long");
+              // A VARYING carries its own length, so a message sized for
+              // the column serves every value that fits it, row after row.
+              const unsigned size = static_cast<unsigned>(v.size());
+              types[i] = {SQL_VARYING | 1, std::max({1u, wanted.length, size})};
             }
-          },
-          p.value);
-    }
-    if (!input_meta_ || types != input_types_) {
-      Firebird::IMetadataBuilder* builder = fb::Master()->getMetadataBuilder(&status, count);
-      struct ReleaseBuilder {
-        Firebird::IMetadataBuilder* b;
-        ~ReleaseBuilder() { b->release(); }
-      } release_builder{builder};
-      for (unsigned i = 0; i < count; ++i) {
-        builder->setType(&status, i, types[i].type);
-        builder->setLength(&status, i, types[i].length);
-        builder->setScale(&status, i, types[i].scale);
-        builder->setSubType(&status, i, types[i].sub_type);
-        builder->setCharSet(&status, i, types[i].charset);
-      }
-      IMessageMetadata* meta = builder->getMetadata(&status);
-      if (input_meta_) input_meta_->release();
-      input_meta_ = meta;
-      input_types_ = types;
-      input_offsets_.clear();
-      for (unsigned i = 0; i < count; ++i) {
-        input_offsets_.emplace_back(meta->getOffset(&status, i), meta->getNullOffset(&status, i));
-      }
-      input_length_ = meta->getMessageLength(&status);
-    }
-    std::vector<unsigned char> buffer(input_length_, 0);
-    Firebird::IAttachment* attachment = connection_->Attachment();
+          }
+        },
+        p.value);
+  }
+  return types;
+}
+
+void Query::LayOutInputLocked(const std::vector<InputType>& types) {
+  if (input_meta_ && types == input_types_) return;
+  fb::Call([&](fb::Status& status) {
+    const unsigned count = static_cast<unsigned>(types.size());
+    const fb::Owned<Firebird::IMetadataBuilder> builder =
+        fb::Own(fb::Master()->getMetadataBuilder(&status, count));
     for (unsigned i = 0; i < count; ++i) {
+      builder->setType(&status, i, types[i].type);
+      builder->setLength(&status, i, types[i].length);
+      builder->setScale(&status, i, types[i].scale);
+      builder->setSubType(&status, i, types[i].sub_type);
+      builder->setCharSet(&status, i, types[i].charset);
+    }
+    fb::Owned<IMessageMetadata> meta = fb::Own(builder->getMetadata(&status));
+    input_offsets_.clear();
+    for (unsigned i = 0; i < count; ++i) {
+      input_offsets_.emplace_back(meta->getOffset(&status, i), meta->getNullOffset(&status, i));
+    }
+    input_length_ = meta->getMessageLength(&status);
+    input_meta_ = std::move(meta);
+  });
+  input_types_ = types;
+}
+
+std::vector<unsigned char> Query::WriteInputLocked(ITransaction* tx) {
+  std::vector<unsigned char> buffer(input_length_, 0);
+  Firebird::IAttachment* attachment = connection_->Attachment();
+  fb::Call([&](fb::Status& status) {
+    for (size_t i = 0; i < params_.size(); ++i) {
       const Param& p = params_[i];
       unsigned char* at = buffer.data() + input_offsets_[i].first;
       Store<int16_t>(buffer.data() + input_offsets_[i].second, p.is_null() ? -1 : 0);
@@ -375,7 +368,7 @@ std::vector<unsigned char> Query::BuildInput(ITransaction* tx, IMessageMetadata*
             } else if constexpr (std::is_same_v<T, bool>) {
               *at = v ? 1 : 0;
             } else if constexpr (std::is_same_v<T, std::string>) {
-              if (as_blob[i]) {
+              if ((input_types_[i].type & ~1u) == SQL_BLOB) {
                 Store<ISC_QUAD>(at, WriteBlob(status, attachment, tx, v));
               } else {
                 Store<uint16_t>(at, static_cast<uint16_t>(v.size()));
@@ -387,10 +380,24 @@ std::vector<unsigned char> Query::BuildInput(ITransaction* tx, IMessageMetadata*
           },
           p.value);
     }
-    input_meta_->addRef();
-    *metadata = input_meta_;
-    return buffer;
   });
+  return buffer;
+}
+
+std::vector<unsigned char> Query::BuildInputLocked(ITransaction* tx) {
+  for (const Param& p : params_) {
+    if (p.data_type == FieldType::Unknown) {
+      throw Error(Format("No value for parameter '%s'", p.name));
+    }
+  }
+  DescribeInputsLocked();
+  if (described_inputs_.size() != params_.size()) {
+    throw Error("Parameter count mismatch: the statement takes " +
+                std::to_string(described_inputs_.size()) + ", the query has " +
+                std::to_string(params_.size()));
+  }
+  LayOutInputLocked(InputTypes());
+  return WriteInputLocked(tx);
 }
 
 void Query::DecodeRow(const unsigned char* buffer, ITransaction* tx,
@@ -455,13 +462,8 @@ void Query::RunBound(Transaction* tx, bool keep_open_cursor, const BoundStep& st
   ITransaction* handle = TransactionFor(tx, own);
   try {
     PrepareLocked(handle);
-    IMessageMetadata* in = nullptr;
-    std::vector<unsigned char> input = BuildInput(handle, &in);
-    struct Release {
-      IMessageMetadata* m;
-      ~Release() { if (m) m->release(); }
-    } release{in};
-    step(handle, own, in, input.data());
+    std::vector<unsigned char> input = BuildInputLocked(handle);
+    step(handle, own, input_meta_.get(), input.data());
   } catch (...) {
     if (own) fb::CallQuietly([&](fb::Status& status) { handle->rollback(&status); });
     throw;
@@ -471,7 +473,7 @@ void Query::RunBound(Transaction* tx, bool keep_open_cursor, const BoundStep& st
 void Query::Open(Transaction* tx) {
   RunBound(tx, true, [&](ITransaction* handle, bool own, IMessageMetadata* in, unsigned char* input) {
     cursor_ = fb::Call([&](fb::Status& status) {
-      return statement_->openCursor(&status, handle, in, input, output_meta_, 0);
+      return statement_->openCursor(&status, handle, in, input, output_meta_.get(), 0);
     });
     row_buffer_.assign(fb::Call([&](fb::Status& s) { return output_meta_->getMessageLength(&s); }),
                        0);
@@ -555,17 +557,11 @@ void Query::CloseLocked() {
 }
 
 void Query::FreeStatementLocked() {
-  if (input_meta_) {
-    input_meta_->release();
-    input_meta_ = nullptr;
-  }
+  input_meta_.reset();
   input_types_.clear();
   described_inputs_.clear();
   inputs_described_ = false;
-  if (output_meta_) {
-    output_meta_->release();
-    output_meta_ = nullptr;
-  }
+  output_meta_.reset();
   if (statement_) {
     Firebird::IStatement* statement = statement_;
     statement_ = nullptr;
@@ -585,7 +581,7 @@ int64_t Query::Execute(Transaction* tx) {
         fb::Call([&](fb::Status& s) { return output_meta_->getMessageLength(&s); }), 0);
     affected = fb::Call([&](fb::Status& status) {
       const bool returns = !columns_.empty();
-      statement_->execute(&status, handle, in, input, returns ? output_meta_ : nullptr,
+      statement_->execute(&status, handle, in, input, returns ? output_meta_.get() : nullptr,
                           returns ? output.data() : nullptr);
       return static_cast<int64_t>(statement_->getAffectedRecords(&status));
     });

@@ -6,10 +6,13 @@
 // exposes, with their names and letter case, whatever else the SELECT
 // returns. The prepared statement is kept while the SQL text stays the same.
 //
-// Thread safety: every method takes the connection's mutex, so the
-// connection can close the query from another thread. Callers that share a
-// query between threads (the catalogue) serialize their sequences of calls
-// with a lock of their own.
+// Thread safety: the methods that touch Firebird's handles (SetConnection,
+// SetSql and its companions, SetListedFields, Prepare, Open, Next, Close,
+// Execute) take the connection's mutex, so the connection can close the
+// query from another thread. Everything else (the parameter list, the
+// fields, the current row, the outputs, the SQL lines) is plain data that
+// no lock covers: callers that share a query between threads (the
+// catalogue) serialize every call with a lock of their own.
 #pragma once
 
 #include <functional>
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "driver/connection.h"
+#include "driver/firebird_owned.h"
 #include "driver/params.h"
 #include "common/value.h"
 
@@ -109,8 +113,16 @@ class Query {
   void PrepareLocked(Firebird::ITransaction* tx);
   Connection& RequireConnection() const;
   Firebird::ITransaction* TransactionFor(Transaction* tx, bool& own);
-  std::vector<unsigned char> BuildInput(Firebird::ITransaction* tx,
-                                        Firebird::IMessageMetadata** metadata);
+  // The input message of the next run, in four steps: the statement's own
+  // description of its placeholders (once per prepare), the type each
+  // value travels as, the message layout for those types (kept while they
+  // stay the same) and the values written into it.
+  std::vector<unsigned char> BuildInputLocked(Firebird::ITransaction* tx);
+  void DescribeInputsLocked();
+  struct InputType;
+  std::vector<InputType> InputTypes() const;
+  void LayOutInputLocked(const std::vector<InputType>& types);
+  std::vector<unsigned char> WriteInputLocked(Firebird::ITransaction* tx);
   void DescribeColumns();
   void DecodeRow(const unsigned char* buffer, Firebird::ITransaction* tx,
                  const std::vector<int>& columns, std::vector<Value>& out);
@@ -122,7 +134,7 @@ class Query {
   std::vector<ListedField> listed_;
 
   Firebird::IStatement* statement_ = nullptr;
-  Firebird::IMessageMetadata* output_meta_ = nullptr;
+  fb::Owned<Firebird::IMessageMetadata> output_meta_;
   std::vector<FieldInfo> columns_;  // every column the statement returns
   // Where each column sits in the output message, read once per prepare:
   // asking the metadata for every value of every row costs more than the
@@ -144,7 +156,7 @@ class Query {
   std::vector<InputType> described_inputs_;
   bool inputs_described_ = false;
   std::vector<InputType> input_types_;
-  Firebird::IMessageMetadata* input_meta_ = nullptr;
+  fb::Owned<Firebird::IMessageMetadata> input_meta_;
   std::vector<std::pair<unsigned, unsigned>> input_offsets_;  // value, null flag
   unsigned input_length_ = 0;
   std::vector<int> exposed_;        // indexes into columns_, in field order
