@@ -29,7 +29,6 @@ QueryModule::QueryModule(Module which) {
     for (size_t i = 0; i < def.params.size() && i < query->params().size(); ++i) {
       query->params()[i].data_type = ToFieldType(def.params[i].kind);
     }
-    definitions_.push_back(&def);
     queries_.push_back(std::move(query));
   }
 }
@@ -37,13 +36,6 @@ QueryModule::QueryModule(Module which) {
 driver::Query* QueryModule::Find(std::string_view query_name) const {
   for (const auto& q : queries_) {
     if (q->name() == query_name) return q.get();
-  }
-  return nullptr;
-}
-
-const QueryDef* QueryModule::Definition(std::string_view query_name) const {
-  for (const QueryDef* d : definitions_) {
-    if (d->query_name == query_name) return d;
   }
   return nullptr;
 }

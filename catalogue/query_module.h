@@ -28,8 +28,6 @@ class QueryModule {
 
   // The query of that component name, compared exactly; nullptr if none.
   driver::Query* Find(std::string_view query_name) const;
-  // The definition the query was built from.
-  const QueryDef* Definition(std::string_view query_name) const;
 
   // Puts every query of the module on `connection` (nullptr: none).
   // The caller holds lock().
@@ -40,7 +38,6 @@ class QueryModule {
 
  private:
   mutable std::recursive_mutex lock_;
-  std::vector<const QueryDef*> definitions_;
   std::vector<std::unique_ptr<driver::Query>> queries_;
 };
 

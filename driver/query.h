@@ -69,7 +69,6 @@ class Query {
   void ReplaceParams(ParamList params);
 
   void SetListedFields(std::vector<ListedField> fields);
-  const std::vector<ListedField>& listed_fields() const { return listed_; }
 
   // Prepares the statement, so that fields() describes its columns before
   // any parameter has a value.

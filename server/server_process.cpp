@@ -54,11 +54,6 @@ size_t ServerProcess::object_count() const {
   return objects_.size();
 }
 
-driver::Connection* ServerProcess::home_connection() const {
-  std::lock_guard lock(objects_mutex_);
-  return home_;
-}
-
 void ServerProcess::CloseHomeIfLost() {
   std::lock_guard lock(objects_mutex_);
   if (home_) home_->CloseIfLost();

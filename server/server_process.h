@@ -47,7 +47,6 @@ class ServerProcess {
   void UnregisterObject(const void* object);
 
   size_t object_count() const;
-  driver::Connection* home_connection() const;
   // After a failed call: drops the home connection when its database no
   // longer answers, so that the query modules connect again on next use.
   void CloseHomeIfLost();
