@@ -9,11 +9,11 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 #include <string_view>
 #include <vector>
 
 #include "catalogue/catalogue_data.h"
+#include "common/mutex.h"
 #include "driver/query.h"
 
 namespace orvala::catalogue {
@@ -31,13 +31,15 @@ class QueryModule {
 
   // Puts every query of the module on `connection` (nullptr: none).
   // The caller holds lock().
-  void Bind(driver::Connection* connection);
+  void Bind(driver::Connection* connection) REQUIRES(lock_);
 
-  std::recursive_mutex& lock() const { return lock_; }
+  RecursiveMutex& lock() const RETURN_CAPABILITY(lock_) { return lock_; }
   const std::vector<std::unique_ptr<driver::Query>>& queries() const { return queries_; }
 
  private:
-  mutable std::recursive_mutex lock_;
+  mutable RecursiveMutex lock_;
+  // Built once by the constructor; the queries themselves are what lock_
+  // guards, each use of them through its caller's MutexLock.
   std::vector<std::unique_ptr<driver::Query>> queries_;
 };
 

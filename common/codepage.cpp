@@ -122,8 +122,8 @@ std::u16string FromUtf8(std::string_view text) {
   auto fail = [] { throw Error("Invalid UTF-8 text"); };
   while (i < text.size()) {
     const unsigned char lead = static_cast<unsigned char>(text[i]);
-    uint32_t cp;
-    size_t extra;
+    uint32_t cp = 0;
+    size_t extra = 0;
     if (lead < 0x80) { cp = lead; extra = 0; }
     else if ((lead & 0xE0) == 0xC0) { cp = lead & 0x1F; extra = 1; }
     else if ((lead & 0xF0) == 0xE0) { cp = lead & 0x0F; extra = 2; }

@@ -43,13 +43,13 @@ Connection::Connection() = default;
 
 Connection::~Connection() {
   Close();
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   for (Query* q : queries_) q->connection_ = nullptr;
   queries_.clear();
 }
 
 void Connection::SetParam(const std::string& name, const std::string& value) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   for (auto& [n, v] : params_) {
     if (EqualsIgnoreCase(n, name)) {
       v = value;
@@ -60,17 +60,17 @@ void Connection::SetParam(const std::string& name, const std::string& value) {
 }
 
 void Connection::ClearParams() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   params_.clear();
 }
 
 bool Connection::has_params() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return !params_.empty();
 }
 
 std::string Connection::Param(const std::string& name) const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   for (const auto& [n, v] : params_) {
     if (EqualsIgnoreCase(n, name)) return v;
   }
@@ -78,16 +78,17 @@ std::string Connection::Param(const std::string& name) const {
 }
 
 bool Connection::connected() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return attachment_ != nullptr;
 }
 
 void Connection::Open() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   Attachment();
 }
 
 Firebird::IAttachment* Connection::Attachment() {
+  MutexLock lock(mutex_);
   if (attachment_) return attachment_;
   if (!has_params()) throw Error("Missing Database property");
   attachment_ = Attach(nullptr);
@@ -121,13 +122,13 @@ Firebird::IAttachment* Connection::Attach(const CreateSettings* create) {
 }
 
 void Connection::ExecuteImmediate(const std::string& sql, Transaction* tx) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   Firebird::IAttachment* attachment = Attachment();
   Firebird::ITransaction* handle = tx ? tx->handle_ : StartFirebirdTransaction();
   try {
     fb::Call([&](fb::Status& status) {
-      attachment->execute(&status, handle, 0, sql.c_str(), SQL_DIALECT_V6, nullptr, nullptr,
-                          nullptr, nullptr);
+      attachment->execute(&status, handle, static_cast<unsigned>(sql.size()), sql.c_str(),
+                          SQL_DIALECT_V6, nullptr, nullptr, nullptr, nullptr);
       if (!tx) handle->commit(&status);
     });
   } catch (...) {
@@ -137,7 +138,7 @@ void Connection::ExecuteImmediate(const std::string& sql, Transaction* tx) {
 }
 
 void Connection::CreateDatabase(const std::string& charset, int page_size, bool forced_writes) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (attachment_) throw Error("The connection is already open");
   const CreateSettings settings{charset, page_size, forced_writes};
   attachment_ = Attach(&settings);
@@ -156,7 +157,7 @@ Firebird::ITransaction* Connection::StartFirebirdTransaction() {
 }
 
 void Connection::Close() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   for (Query* q : queries_) q->ReleaseForConnectionClose();
   for (Transaction* tx : transactions_) tx->Abandon();
   if (attachment_) {
@@ -169,10 +170,11 @@ void Connection::Close() {
 }
 
 bool Connection::CloseIfLost() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (!attachment_) return false;
   try {
-    fb::Call([&](fb::Status& status) { attachment_->ping(&status); });
+    Firebird::IAttachment* attachment = attachment_;
+    fb::Call([&](fb::Status& status) { attachment->ping(&status); });
     return false;
   } catch (const Error&) {
   }
@@ -181,22 +183,22 @@ bool Connection::CloseIfLost() {
 }
 
 void Connection::AttachQuery(Query* query) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   queries_.push_back(query);
 }
 
 void Connection::DetachQuery(Query* query) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   std::erase(queries_, query);
 }
 
 void Connection::AttachTransaction(Transaction* tx) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   transactions_.push_back(tx);
 }
 
 void Connection::DetachTransaction(Transaction* tx) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   std::erase(transactions_, tx);
 }
 

@@ -13,10 +13,11 @@
 // take them first (object lock, then catalogue lock, then this one).
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "common/mutex.h"
 
 namespace Firebird {
 class IAttachment;
@@ -65,13 +66,13 @@ class Connection {
   // The character that quotes identifiers in this SQL dialect.
   std::string quote_char() const { return "\""; }
 
-  std::recursive_mutex& mutex() const { return mutex_; }
+  RecursiveMutex& mutex() const RETURN_CAPABILITY(mutex_) { return mutex_; }
 
  private:
   friend class Query;
   friend class Transaction;
 
-  Firebird::IAttachment* Attachment();  // connects first when needed; mutex held
+  Firebird::IAttachment* Attachment();  // connects first when needed
   struct CreateSettings {
     std::string charset;
     int page_size;
@@ -85,11 +86,11 @@ class Connection {
   void AttachTransaction(Transaction* tx);
   void DetachTransaction(Transaction* tx);
 
-  mutable std::recursive_mutex mutex_;
-  std::vector<std::pair<std::string, std::string>> params_;
-  Firebird::IAttachment* attachment_ = nullptr;
-  std::vector<Query*> queries_;
-  std::vector<Transaction*> transactions_;
+  mutable RecursiveMutex mutex_;
+  std::vector<std::pair<std::string, std::string>> params_ GUARDED_BY(mutex_);
+  Firebird::IAttachment* attachment_ GUARDED_BY(mutex_) = nullptr;
+  std::vector<Query*> queries_ GUARDED_BY(mutex_);
+  std::vector<Transaction*> transactions_ GUARDED_BY(mutex_);
 };
 
 // An explicit transaction, for work that must commit or roll back as one

@@ -2,6 +2,11 @@
 // in process, or a connection to a server that holds it. Clients (the
 // client library, orvala-cli) are written against this interface, so the
 // same code drives an object in process and one across a socket.
+//
+// Thread safety: none. A channel carries one call at a time, as a remote
+// object serves its calls one at a time on its own thread; a client that
+// calls from several threads serializes them itself. Separate channels are
+// independent.
 #pragma once
 
 #include <vector>

@@ -11,7 +11,7 @@ ServerProcess::ServerProcess(registry::Registry registry, SessionCounter::Clock 
       reports_(catalogue::Module::Report) {}
 
 std::string ServerProcess::RegisterObject(const void* object, driver::Connection* connection) {
-  std::lock_guard lock(objects_mutex_);
+  MutexLock lock(objects_mutex_);
   std::string name = "Orvala";
   for (int suffix = 1;; ++suffix) {
     const bool taken = std::any_of(objects_.begin(), objects_.end(),
@@ -25,7 +25,7 @@ std::string ServerProcess::RegisterObject(const void* object, driver::Connection
 }
 
 void ServerProcess::UnregisterObject(const void* object) {
-  std::lock_guard lock(objects_mutex_);
+  MutexLock lock(objects_mutex_);
   auto it = std::find_if(objects_.begin(), objects_.end(),
                          [&](const LiveObject& o) { return o.object == object; });
   if (it == objects_.end()) return;
@@ -44,18 +44,18 @@ void ServerProcess::UnregisterObject(const void* object) {
 void ServerProcess::BindModulesLocked(driver::Connection* connection) {
   home_ = connection;
   for (catalogue::QueryModule* module : {&catalogue_, &reports_}) {
-    std::lock_guard module_lock(module->lock());
+    MutexLock module_lock(module->lock());
     module->Bind(connection);
   }
 }
 
 size_t ServerProcess::object_count() const {
-  std::lock_guard lock(objects_mutex_);
+  MutexLock lock(objects_mutex_);
   return objects_.size();
 }
 
 void ServerProcess::CloseHomeIfLost() {
-  std::lock_guard lock(objects_mutex_);
+  MutexLock lock(objects_mutex_);
   if (home_) home_->CloseIfLost();
 }
 

@@ -10,11 +10,11 @@
 
 #include <atomic>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "catalogue/query_module.h"
+#include "common/mutex.h"
 #include "registry/registry.h"
 #include "server/session_counter.h"
 
@@ -57,7 +57,7 @@ class ServerProcess {
     driver::Connection* connection;
     std::string name;
   };
-  void BindModulesLocked(driver::Connection* connection);
+  void BindModulesLocked(driver::Connection* connection) REQUIRES(objects_mutex_);
 
   registry::Registry registry_;
   std::atomic<bool> logged_in_{false};
@@ -65,9 +65,9 @@ class ServerProcess {
   catalogue::QueryModule catalogue_;
   catalogue::QueryModule reports_;
 
-  mutable std::mutex objects_mutex_;
-  std::vector<LiveObject> objects_;  // in creation order
-  driver::Connection* home_ = nullptr;
+  mutable Mutex objects_mutex_;
+  std::vector<LiveObject> objects_ GUARDED_BY(objects_mutex_);  // in creation order
+  driver::Connection* home_ GUARDED_BY(objects_mutex_) = nullptr;
 };
 
 }  // namespace orvala::server

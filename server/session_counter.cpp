@@ -24,24 +24,24 @@ uint32_t SessionCounter::DrawLocked(uint32_t bound) {
 }
 
 int32_t SessionCounter::NewSessionNumber() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   SeedFromClockLocked();
   ++count_;
   return static_cast<int32_t>(DrawLocked(1000) + count_);
 }
 
 void SessionCounter::ReleaseSession() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   --count_;
 }
 
 int32_t SessionCounter::count() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return static_cast<int32_t>(count_);
 }
 
 int32_t SessionCounter::DrawBelow(int32_t bound) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   SeedFromClockLocked();
   return static_cast<int32_t>(DrawLocked(static_cast<uint32_t>(bound)));
 }

@@ -8,7 +8,8 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
-#include <mutex>
+
+#include "common/mutex.h"
 
 namespace orvala::server {
 
@@ -31,13 +32,14 @@ class SessionCounter {
   int32_t DrawBelow(int32_t bound);
 
  private:
-  void SeedFromClockLocked();
-  uint32_t DrawLocked(uint32_t bound);
+  void SeedFromClockLocked() REQUIRES(mutex_);
+  uint32_t DrawLocked(uint32_t bound) REQUIRES(mutex_);
 
-  mutable std::mutex mutex_;
-  Clock clock_;
-  uint32_t state_ = 0;
-  uint32_t count_ = 0;  // kept unsigned so that wrapping is defined; read as int32
+  mutable Mutex mutex_;
+  Clock clock_;  // set once, before any thread sees the counter
+  uint32_t state_ GUARDED_BY(mutex_) = 0;
+  // Kept unsigned so that wrapping is defined; read as int32.
+  uint32_t count_ GUARDED_BY(mutex_) = 0;
 };
 
 }  // namespace orvala::server
