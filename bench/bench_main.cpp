@@ -28,6 +28,7 @@
 #include "client/orvala_proxy.h"
 #include "common/error.h"
 #include "database/reference_database.h"
+#include "driver/administrator.h"
 #include "driver/connection.h"
 #include "driver/firebird_root.h"
 #include "driver/query.h"
@@ -157,8 +158,7 @@ class Bench {
 
     driver::Connection admin;
     admin.SetParam("Database", database_.string());
-    admin.SetParam("User_Name", "SYSDBA");
-    admin.SetParam("Password", "pinewheel");
+    driver::UseAdministrator(admin);
     const std::string where = " WHERE ID_DITTE = '00001' AND ID_ANNO = 2024";
     const int64_t base = Scalar(admin, "SELECT COALESCE(MAX(MC_NUMREG), 0) FROM MOVIMENTI_CONTABILI" + where);
     Log("generating " + std::to_string(o_.lines) + " journal lines");

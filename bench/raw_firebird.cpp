@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "common/error.h"
+#include "driver/administrator.h"
 
 namespace orvala::bench {
 namespace {
@@ -83,8 +84,8 @@ RawDatabase::RawDatabase(const std::string& path) {
   Call([&](Status& status) {
     Firebird::IXpbBuilder* dpb =
         Master()->getUtilInterface()->getXpbBuilder(&status, Firebird::IXpbBuilder::DPB, nullptr, 0);
-    dpb->insertString(&status, isc_dpb_user_name, "SYSDBA");
-    dpb->insertString(&status, isc_dpb_password, "pinewheel");
+    dpb->insertString(&status, isc_dpb_user_name, driver::kAdministratorUser);
+    dpb->insertString(&status, isc_dpb_password, driver::kAdministratorPassword);
     attachment_ = Master()->getDispatcher()->attachDatabase(
         &status, path.c_str(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
     dpb->dispose();

@@ -6,6 +6,7 @@
 
 #include "common/error.h"
 #include "database/sql_script.h"
+#include "driver/administrator.h"
 #include "driver/connection.h"
 
 namespace orvala::database {
@@ -36,8 +37,7 @@ void CreateReferenceDatabase(const std::filesystem::path& path, const CreateOpti
   try {
     driver::Connection connection;
     connection.SetParam("Database", path.string());
-    connection.SetParam("User_Name", "SYSDBA");
-    connection.SetParam("Password", "pinewheel");
+    driver::UseAdministrator(connection);
     connection.CreateDatabase("WIN1252", 8192, options.forced_writes);
     for (const auto& [script, statements] : parsed) {
       auto tx = std::make_unique<driver::Transaction>(connection);

@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "common/error.h"
+#include "driver/administrator.h"
 #include "driver/connection.h"
 #include "driver/firebird_root.h"
 #include "driver/query.h"
@@ -42,8 +43,7 @@ class DriverTest : public ::testing::Test {
 
   void Configure(Connection& c) const {
     c.SetParam("Database", path_);
-    c.SetParam("User_Name", "SYSDBA");
-    c.SetParam("Password", "pinewheel");
+    UseAdministrator(c);
   }
 
   std::unique_ptr<Query> MakeQuery(const std::string& sql, const std::string& name = "q") {

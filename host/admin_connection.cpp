@@ -1,6 +1,7 @@
 #include "host/admin_connection.h"
 
 #include "common/error.h"
+#include "driver/administrator.h"
 #include "driver/firebird_api.h"
 
 namespace orvala::host {
@@ -17,8 +18,8 @@ void AdminConnection::Connect() {
     const fb::Owned<Firebird::IXpbBuilder> owned_dpb =
         fb::Own(fb::Util()->getXpbBuilder(&status, Firebird::IXpbBuilder::DPB, nullptr, 0));
     Firebird::IXpbBuilder* dpb = owned_dpb.get();
-    dpb->insertString(&status, isc_dpb_user_name, kUserName);
-    dpb->insertString(&status, isc_dpb_password, kPassword);
+    dpb->insertString(&status, isc_dpb_user_name, driver::kAdministratorUser);
+    dpb->insertString(&status, isc_dpb_password, driver::kAdministratorPassword);
     dpb->insertInt(&status, isc_dpb_sql_dialect, kSqlDialect);
     return fb::Master()->getDispatcher()->attachDatabase(&status, database_name_.c_str(),
                                                          dpb->getBufferLength(&status),

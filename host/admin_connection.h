@@ -19,8 +19,6 @@ namespace orvala::host {
 
 class AdminConnection {
  public:
-  static constexpr char kUserName[] = "SYSDBA";
-  static constexpr char kPassword[] = "pinewheel";
   static constexpr int kSqlDialect = 1;
 
   AdminConnection() = default;

@@ -17,6 +17,7 @@
 #include <QTimer>
 
 #include "common/error.h"
+#include "driver/administrator.h"
 #include "driver/connection.h"
 #include "driver/firebird_root.h"
 #include "host/main_window.h"
@@ -45,8 +46,7 @@ int ShowLocation(const registry::Registry& registry) {
   try {
     driver::Connection connection;
     connection.SetParam("Database", location);
-    connection.SetParam("User_Name", "SYSDBA");
-    connection.SetParam("Password", "pinewheel");
+    driver::UseAdministrator(connection);
     connection.Open();
     std::printf("The database can be reached.\n");
     return 0;

@@ -26,6 +26,7 @@
 #include <variant>
 #include <vector>
 
+#include "driver/administrator.h"
 #include "driver/connection.h"
 #include "driver/firebird_root.h"
 #include "driver/query.h"
@@ -338,8 +339,7 @@ TEST_F(UiTest, AFailedSaveIsReportedAndTheWindowStaysOpen) {
 int64_t OtherAttachments(const std::string& database) {
   driver::Connection connection;
   connection.SetParam("Database", database);
-  connection.SetParam("User_Name", "SYSDBA");
-  connection.SetParam("Password", "pinewheel");
+  driver::UseAdministrator(connection);
   driver::Query query;
   query.SetConnection(&connection);
   query.SetSql({"SELECT COUNT(*) AS N FROM MON$ATTACHMENTS",

@@ -8,6 +8,7 @@
 
 #include "catalogue/catalogue_data.h"
 #include "common/error.h"
+#include "driver/administrator.h"
 #include "packets/packet_variant.h"
 #include "providers/provider_service.h"
 #include "tests/database_fixture.h"
@@ -24,8 +25,7 @@ class CatalogueTest : public ::testing::Test {
         first_(Context()),
         second_(Context()) {
     connection_.SetParam("Database", database_);
-    connection_.SetParam("User_Name", "SYSDBA");
-    connection_.SetParam("Password", "pinewheel");
+    driver::UseAdministrator(connection_);
     catalogue_.Bind(&connection_);
     reports_.Bind(&connection_);
   }

@@ -1,5 +1,6 @@
 // The provider operations and the update resolver against a fresh
 // reference database.
+#include "driver/administrator.h"
 #include "providers/provider_service.h"
 
 #include <gtest/gtest.h>
@@ -26,8 +27,7 @@ class ProviderServiceTest : public ::testing::Test {
                                 [this](int32_t) { return next_suffix_++; },
                                 [] { return std::vector<std::string>{"OrvalaConnection", "spLogin"}; }}) {
     connection_.SetParam("Database", database_);
-    connection_.SetParam("User_Name", "SYSDBA");
-    connection_.SetParam("Password", "pinewheel");
+    driver::UseAdministrator(connection_);
     catalogue_.Bind(&connection_);
     reports_.Bind(&connection_);
   }

@@ -2,6 +2,7 @@
 
 #include "common/codepage.h"
 #include "common/error.h"
+#include "driver/administrator.h"
 #include "registry/database_location.h"
 
 namespace orvala::server {
@@ -274,8 +275,7 @@ void TOrvala::OpenDB(Call&) {
   const std::string location = registry::ReadDatabaseLocation(process_.registry());
   if (location.empty()) return;
   connection_.SetParam("Database", location);
-  connection_.SetParam("User_Name", "SYSDBA");
-  connection_.SetParam("Password", "pinewheel");
+  driver::UseAdministrator(connection_);
   try {
     connection_.Open();
     process_.logged_in() = connection_.connected();

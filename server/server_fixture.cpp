@@ -1,4 +1,5 @@
 #include "server/server_fixture.h"
+#include "driver/administrator.h"
 
 namespace orvala::server::testing {
 
@@ -12,8 +13,7 @@ ServerTest::ServerTest()
       registry_(dir_ / "registry"),
       process_(registry_, [] { return FixedTime(); }) {
   admin_.SetParam("Database", database_);
-  admin_.SetParam("User_Name", "SYSDBA");
-  admin_.SetParam("Password", "pinewheel");
+  driver::UseAdministrator(admin_);
 }
 
 CallOutcome ServerTest::CallMethod(TOrvala& object, const std::string& name,

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "client/orvala_proxy.h"
+#include "driver/administrator.h"
 #include "driver/connection.h"
 #include "driver/query.h"
 #include "tests/database_fixture.h"
@@ -31,8 +32,7 @@ class ClientKilledTest : public ::testing::Test {
   ClientKilledTest()
       : database_(FreshDatabase(dir_).string()) {
     admin_.SetParam("Database", database_);
-    admin_.SetParam("User_Name", "SYSDBA");
-    admin_.SetParam("Password", "pinewheel");
+    driver::UseAdministrator(admin_);
     admin_.ExecuteImmediate("create table t (id integer not null primary key, v varchar(20))");
     for (int id = 1; id <= 3; ++id) {
       admin_.ExecuteImmediate("insert into t values (" + std::to_string(id) + ", 'old')");
@@ -174,8 +174,7 @@ class ClientKilledMidApplyTest : public ClientKilledTest,
 TEST_P(ClientKilledMidApplyTest, TheApplyEndsWhole) {
   driver::Connection holder;
   holder.SetParam("Database", database_);
-  holder.SetParam("User_Name", "SYSDBA");
-  holder.SetParam("Password", "pinewheel");
+  driver::UseAdministrator(holder);
   auto lock = std::make_unique<driver::Transaction>(holder);
   holder.ExecuteImmediate("update t set v = 'holder' where id = 1", lock.get());
 

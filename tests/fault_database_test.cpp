@@ -13,6 +13,7 @@
 
 #include "client/orvala_proxy.h"
 #include "common/error.h"
+#include "driver/administrator.h"
 #include "tests/database_fixture.h"
 #include "tests/fault_server.h"
 
@@ -74,9 +75,11 @@ class FirebirdServer {
                                            << "RemoteBindAddress = 127.0.0.1\n"
                                            << "SecurityDatabase = " << (root_ / "security3.fdb").string() << "\n";
     // Embedded access to the security database needs no password.
-    ChildProcess isql({"/usr/bin/isql-fb", "-q", "-user", "SYSDBA", (root_ / "security3.fdb").string()},
+    ChildProcess isql({"/usr/bin/isql-fb", "-q", "-user", driver::kAdministratorUser,
+                       (root_ / "security3.fdb").string()},
                       Environment(), root_ / "isql.log");
-    isql.Write("create or alter user SYSDBA password 'pinewheel' using plugin Srp; commit; quit;\n");
+    isql.Write(std::string("create or alter user ") + driver::kAdministratorUser + " password '" +
+               driver::kAdministratorPassword + "' using plugin Srp; commit; quit;\n");
     isql.CloseInput();
     if (isql.Wait() != 0) throw Error("cannot set the SYSDBA password of the test's Firebird server");
   }

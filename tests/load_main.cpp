@@ -21,6 +21,7 @@
 #include "client/orvala_proxy.h"
 #include "client/packet_json.h"
 #include "common/error.h"
+#include "driver/administrator.h"
 #include "driver/connection.h"
 #include "packets/codec.h"
 #include "tests/database_fixture.h"
@@ -209,8 +210,7 @@ int Main(int argc, char** argv) {
   {
     driver::Connection admin;
     admin.SetParam("Database", database.string());
-    admin.SetParam("User_Name", "SYSDBA");
-    admin.SetParam("Password", "pinewheel");
+    driver::UseAdministrator(admin);
     admin.ExecuteImmediate(
         "create table load_rows (id integer not null primary key, client integer, v varchar(20))");
   }
