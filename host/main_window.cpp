@@ -4,13 +4,14 @@
 #include <QFontMetrics>
 #include <QGuiApplication>
 #include <QPushButton>
+#include <QWindow>
 #include <algorithm>
 #include <memory>
 
 namespace orvala::host {
 
 void SetApplicationTitle() {
-  QGuiApplication::setApplicationDisplayName(QString::fromLatin1(kApplicationTitle));
+  QCoreApplication::setApplicationName(QString::fromLatin1(kApplicationTitle));
 }
 
 QFont FormFont() {
@@ -35,8 +36,7 @@ QFont FormFont() {
 }
 
 TfmMain::TfmMain(server::SessionCounter& sessions, registry::Registry registry, QWidget* parent)
-    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                          Qt::WindowMinMaxButtonsHint),
+    : QWidget(parent, kMainWindowFlags),
       sessions_(sessions),
       registry_(std::move(registry)) {
   setWindowTitle(QStringLiteral("Orvala App Server"));
@@ -49,6 +49,12 @@ TfmMain::TfmMain(server::SessionCounter& sessions, registry::Registry registry, 
   b_interbase_->setGeometry(9, 6, 169, 47);
   b_interbase_->setFocus();
   connect(b_interbase_, &QPushButton::clicked, this, &TfmMain::bInterbaseClick);
+
+  // QWidget adds the window-menu hint to every window that has minimise or
+  // maximise buttons, and the menu brings a Close entry with it. The native
+  // window takes its flags as given, so they are set there, once it exists.
+  create();
+  windowHandle()->setFlags(kMainWindowFlags);
 }
 
 TfmMain::~TfmMain() = default;

@@ -28,10 +28,16 @@ namespace orvala::host {
 // Shown on the task bar and as the caption of the standard error box.
 inline constexpr char kApplicationTitle[] = "Orvala Application Server";
 
-// Sets the application title as the display name of the running
-// QApplication. On X11 and Wayland Qt appends it to window titles
-// ("Orvala App Server — Orvala Application Server"), which is how a Linux
-// task bar shows both.
+// The main window's frame: a title with minimise and maximise buttons, no
+// close box and no window menu.
+inline constexpr Qt::WindowFlags kMainWindowFlags =
+    Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowMinMaxButtonsHint;
+
+// Sets the application title as the name of the running QApplication: on
+// X11 it becomes the class of every window (WM_CLASS), by which task bars
+// name and group the application. It is deliberately not Qt's display
+// name, which Qt would append to every caption ("Orvala App Server —
+// Orvala Application Server"): the captions read exactly as designed.
 void SetApplicationTitle();
 
 // The windows' font: "MS Sans Serif" at 11 pixels, or the nearest face the

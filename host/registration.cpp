@@ -31,30 +31,55 @@ struct Entry {
   std::string data;
 };
 
-void Write(const registry::Registry& registry, const Entry& entry) {
-  try {
-    auto key = registry.CreateKey(Root::kClassesRoot, entry.key);
-    if (!key) throw Error(kEntryFailed);
-    key->SetValue(entry.value_name, registry::Value::Text(entry.data));
-  } catch (const Error&) {
-    throw Error(kEntryFailed);
-  }
+std::string ValueLabel(const std::string& name) {
+  return name.empty() ? "(default)" : "\"" + name + "\"";
 }
 
-void Delete(const registry::Registry& registry, const std::string& key) {
-  try {
-    registry.DeleteKey(Root::kClassesRoot, key);
-  } catch (const Error&) {
-    // passed over silently
+// Writes the entries and notes each one in the report, so that the
+// operator learns what was written, also before a failing entry.
+class EntryWriter {
+ public:
+  EntryWriter(const registry::Registry& registry, RegistrationReport* report)
+      : registry_(registry), report_(report) {
+    if (report_) report_->hive = registry.File(Root::kClassesRoot).path();
   }
-}
 
-void DeleteValue(const registry::Registry& registry, const std::string& key, const char* name) {
-  try {
-    if (auto k = registry.OpenKey(Root::kClassesRoot, key)) k->DeleteValue(name);
-  } catch (const Error&) {
+  void Write(const Entry& entry) {
+    try {
+      auto key = registry_.CreateKey(Root::kClassesRoot, entry.key);
+      if (!key) throw Error(kEntryFailed);
+      key->SetValue(entry.value_name, registry::Value::Text(entry.data));
+    } catch (const Error&) {
+      throw Error(kEntryFailed);
+    }
+    if (report_) {
+      report_->changes.push_back(entry.key + ": " + ValueLabel(entry.value_name) + " = \"" +
+                                 entry.data + "\"");
+    }
   }
-}
+
+  void Delete(const std::string& key) {
+    try {
+      if (registry_.DeleteKey(Root::kClassesRoot, key) && report_) report_->changes.push_back(key);
+    } catch (const Error&) {
+      // passed over silently
+    }
+  }
+
+  void DeleteValue(const std::string& key, const char* name) {
+    try {
+      auto k = registry_.OpenKey(Root::kClassesRoot, key);
+      if (k && k->DeleteValue(name) && report_) {
+        report_->changes.push_back(key + ": " + ValueLabel(name));
+      }
+    } catch (const Error&) {
+    }
+  }
+
+ private:
+  const registry::Registry& registry_;
+  RegistrationReport* report_;
+};
 
 bool IsSwitch(const char* arg, const char* name) {
   if (arg[0] != '-' && arg[0] != '/') return false;
@@ -78,8 +103,10 @@ StartMode ParseStartMode(int argc, const char* const argv[]) {
   return StartMode::ByHand;
 }
 
-void RegisterServer(const registry::Registry& registry, const std::filesystem::path& executable) {
+void RegisterServer(const registry::Registry& registry, const std::filesystem::path& executable,
+                    RegistrationReport* report) {
   const server::LibraryInfo& lib = server::Library();
+  EntryWriter writer(registry, report);
   // The type library: its name, the executable that holds it and its folder
   // as the help folder.
   try {
@@ -89,7 +116,7 @@ void RegisterServer(const registry::Registry& registry, const std::filesystem::p
              {TypeLibKey() + "\\FLAGS", "", "0"},
              {TypeLibKey() + "\\HELPDIR", "", executable.parent_path().string()},
          }) {
-      Write(registry, e);
+      writer.Write(e);
     }
   } catch (const Error&) {
     throw Error("Error registering type library " + std::string(lib.name));
@@ -106,37 +133,38 @@ void RegisterServer(const registry::Registry& registry, const std::filesystem::p
       {ClassKey() + "\\Version", "", version},
       {ClassKey() + "\\TypeLib", "", Libid()},
   };
-  for (const Entry& e : factory_entries) Write(registry, e);
+  for (const Entry& e : factory_entries) writer.Write(e);
 
   // The category, written directly, then the entries that read back the
   // class description.
-  Write(registry, {std::string("Component Categories\\") + kCategory, "409", kCategoryDescription});
-  Write(registry, {ClassKey() + "\\Implemented Categories\\" + kCategory, "", ""});
+  writer.Write({std::string("Component Categories\\") + kCategory, "409", kCategoryDescription});
+  writer.Write({ClassKey() + "\\Implemented Categories\\" + kCategory, "", ""});
   std::string description = lib.class_help;
   if (auto key = registry.OpenKey(Root::kClassesRoot, ClassKey())) {
     if (auto v = key->GetValue("")) description = v->data();
   }
-  Write(registry, {"AppID\\" + Clsid(), "", description});
-  Write(registry, {ClassKey(), "AppID", Clsid()});
-  Write(registry, {ClassKey(), "Sockets", "1"});
-  Write(registry, {ClassKey(), "Web", "1"});
+  writer.Write({"AppID\\" + Clsid(), "", description});
+  writer.Write({ClassKey(), "AppID", Clsid()});
+  writer.Write({ClassKey(), "Sockets", "1"});
+  writer.Write({ClassKey(), "Web", "1"});
 }
 
-void UnregisterServer(const registry::Registry& registry) {
+void UnregisterServer(const registry::Registry& registry, RegistrationReport* report) {
+  EntryWriter writer(registry, report);
   for (const char* sub : {"\\0\\linux", "\\0", "\\FLAGS", "\\HELPDIR", ""}) {
-    Delete(registry, TypeLibKey() + sub);
+    writer.Delete(TypeLibKey() + sub);
   }
-  Delete(registry, "TypeLib\\" + Libid());
-  DeleteValue(registry, ClassKey(), "Sockets");
-  DeleteValue(registry, ClassKey(), "Web");
-  Delete(registry, ClassKey() + "\\Implemented Categories\\" + kCategory);
-  Delete(registry, ClassKey() + "\\Implemented Categories");
-  Delete(registry, "AppID\\" + Clsid());
-  for (const char* sub : {"\\TypeLib", "\\Version", "\\ProgID"}) Delete(registry, ClassKey() + sub);
-  Delete(registry, std::string(server::Library().prog_id) + "\\Clsid");
-  Delete(registry, server::Library().prog_id);
-  Delete(registry, ClassKey() + "\\LocalServer32");
-  Delete(registry, ClassKey());
+  writer.Delete("TypeLib\\" + Libid());
+  writer.DeleteValue(ClassKey(), "Sockets");
+  writer.DeleteValue(ClassKey(), "Web");
+  writer.Delete(ClassKey() + "\\Implemented Categories\\" + kCategory);
+  writer.Delete(ClassKey() + "\\Implemented Categories");
+  writer.Delete("AppID\\" + Clsid());
+  for (const char* sub : {"\\TypeLib", "\\Version", "\\ProgID"}) writer.Delete(ClassKey() + sub);
+  writer.Delete(std::string(server::Library().prog_id) + "\\Clsid");
+  writer.Delete(server::Library().prog_id);
+  writer.Delete(ClassKey() + "\\LocalServer32");
+  writer.Delete(ClassKey());
 }
 
 }  // namespace orvala::host

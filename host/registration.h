@@ -4,6 +4,8 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
+#include <vector>
 
 #include "registry/registry.h"
 
@@ -17,14 +19,23 @@ enum class StartMode { ByCom, RegisterAndEnd, UnregisterAndEnd, ByHand };
 // UNREGSERVER.
 StartMode ParseStartMode(int argc, const char* const argv[]);
 
+// What registering or unregistering did, for the operator to read.
+struct RegistrationReport {
+  std::filesystem::path hive;        // the file that holds HKEY_CLASSES_ROOT
+  std::vector<std::string> changes;  // one line per entry written or removed, in order
+};
+
 // Writes the type library's registration and then the class entries, in
 // their order. The type library's failure raises its own error; a class
 // entry that cannot be written raises "Error creating system registry
-// entry" and the entries after it are not written.
-void RegisterServer(const registry::Registry& registry, const std::filesystem::path& executable);
+// entry" and the entries after it are not written. `report`, when given,
+// receives every entry written, also when a later one fails.
+void RegisterServer(const registry::Registry& registry, const std::filesystem::path& executable,
+                    RegistrationReport* report = nullptr);
 
 // Removes them in the reverse manner. A key that cannot be deleted is
-// passed over silently; the category itself stays registered.
-void UnregisterServer(const registry::Registry& registry);
+// passed over silently; the category itself stays registered. `report`
+// receives the keys and values that were there and are gone.
+void UnregisterServer(const registry::Registry& registry, RegistrationReport* report = nullptr);
 
 }  // namespace orvala::host

@@ -25,6 +25,7 @@
 #include "host/server_options.h"
 #include "registry/database_location.h"
 #include "server/orvala.h"
+#include "server/type_library.h"
 #include "transport/server_endpoint.h"
 
 namespace {
@@ -53,6 +54,53 @@ int ShowLocation(const registry::Registry& registry) {
   } catch (const Error& e) {
     std::printf("Impossibile connettersi al database.\n%s\n", e.message());
     return 1;
+  }
+}
+
+// --set-location: what the administration window's "Salva posizione" does,
+// for a server without a display. Like the window, an empty location
+// stores nothing; unlike the window, the command says so.
+int SetLocation(const registry::Registry& registry, const std::string& given) {
+  const host::LocationToStore choice =
+      host::ResolveLocationToStore(given, std::filesystem::current_path());
+  if (choice.location.empty()) {
+    std::fprintf(stderr, "orvala-server: nothing stored: the location given is empty\n");
+    const std::string kept = registry::ReadDatabaseLocation(registry);
+    std::fprintf(stderr, "The stored location is unchanged: %s\n",
+                 kept.empty() ? "(none stored)" : kept.c_str());
+    return 1;
+  }
+  registry::WriteDatabaseLocation(registry, choice.location);
+  std::printf("Database location stored: %s\n", choice.location.c_str());
+  if (choice.local_file && !choice.exists) {
+    std::fprintf(stderr,
+                 "orvala-server: warning: there is no database file at %s; clients cannot open "
+                 "the database until there is one\n",
+                 choice.location.c_str());
+  }
+  return 0;
+}
+
+// /regserver and /unregserver: the entries written or removed, and where;
+// after a failure, those written before it.
+void PrintRegistration(host::StartMode mode, const host::RegistrationReport& report,
+                       bool complete) {
+  const bool registering = mode == host::StartMode::RegisterAndEnd;
+  const char* prog_id = server::Library().prog_id;
+  const size_t count = report.changes.size();
+  if (!complete) {
+    if (count == 0) return;
+    std::printf("Written in %s before the failure:\n", report.hive.c_str());
+  } else if (count == 0) {
+    std::printf("Nothing to remove: %s is not registered in %s\n", prog_id, report.hive.c_str());
+    return;
+  } else {
+    std::printf("%s %s %s %s (HKEY_CLASSES_ROOT), %zu entr%s:\n",
+                registering ? "Registered" : "Unregistered", prog_id,
+                registering ? "in" : "from", report.hive.c_str(), count, count == 1 ? "y" : "ies");
+  }
+  for (const std::string& change : report.changes) {
+    std::printf("  %s %s\n", registering ? "wrote" : "removed", change.c_str());
   }
 }
 
@@ -184,25 +232,25 @@ int main(int argc, char** argv) {
   const registry::Registry registry(registry::Registry::DefaultDirectory());
   try {
     if (options.show_location) return ShowLocation(registry);
-    if (options.set_location) {
-      registry::WriteDatabaseLocation(registry, *options.set_location);
-      std::printf("Database location stored: %s\n", options.set_location->c_str());
-      return 0;
-    }
+    if (options.set_location) return SetLocation(registry, *options.set_location);
+    const bool registration_only = options.mode == host::StartMode::RegisterAndEnd ||
+                                   options.mode == host::StartMode::UnregisterAndEnd;
+    host::RegistrationReport report;
     try {
       if (options.mode == host::StartMode::UnregisterAndEnd) {
-        host::UnregisterServer(registry);
+        host::UnregisterServer(registry, &report);
       } else {
-        host::RegisterServer(registry, Executable());
+        host::RegisterServer(registry, Executable(), &report);
       }
     } catch (const Error& e) {
       // An entry that cannot be written matters only when registering was
       // all that was asked; the type library's failure ends every start.
       const bool entry = std::string(e.message()) == "Error creating system registry entry";
+      if (registration_only) PrintRegistration(options.mode, report, false);
       if (!entry || options.mode == host::StartMode::RegisterAndEnd) throw;
     }
-    if (options.mode == host::StartMode::RegisterAndEnd ||
-        options.mode == host::StartMode::UnregisterAndEnd) {
+    if (registration_only) {
+      PrintRegistration(options.mode, report, true);
       return 0;
     }
     return Serve(options, registry, argc, argv);

@@ -1,6 +1,7 @@
 #include "host/server_options.h"
 
 #include <cstring>
+#include <system_error>
 
 #include "common/error.h"
 
@@ -40,6 +41,24 @@ ServerOptions ParseServerOptions(int argc, const char* const argv[]) {
     throw Error("--listen needs --secret-file: a TCP listener requires a shared secret");
   }
   return options;
+}
+
+LocationToStore ResolveLocationToStore(std::string_view given,
+                                       const std::filesystem::path& working_dir) {
+  // The connection trims blanks from the name, so they are no part of it.
+  const size_t first = given.find_first_not_of(' ');
+  if (first == std::string_view::npos) return {};
+  const size_t last = given.find_last_not_of(' ');
+  const std::string_view name = given.substr(first, last - first + 1);
+
+  // A protocol ("inet://", "xnet://") or a host before a colon names a
+  // database behind a server; only an absolute path may hold a colon.
+  const bool remote = name.front() != '/' && name.find(':') != std::string_view::npos;
+  if (remote) return {std::string(name), false, false};
+  const std::filesystem::path path = (working_dir / name).lexically_normal();
+  std::error_code ec;
+  const bool exists = std::filesystem::is_regular_file(path, ec);
+  return {path.string(), true, exists};
 }
 
 }  // namespace orvala::host

@@ -2,8 +2,10 @@
 // "/regserver", ...) and the operator's options.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "host/registration.h"
@@ -25,5 +27,17 @@ struct ServerOptions {
 ServerOptions ParseServerOptions(int argc, const char* const argv[]);
 
 const char* ServerUsage();
+
+// What --set-location stores for the text it was given. The server and its
+// clients run in other folders than the operator's shell, so a file name
+// on this machine is stored as an absolute path; a name on a database
+// server ("host:/srv/orvala.fdb", "inet://host/orvala") is stored as given.
+struct LocationToStore {
+  std::string location;     // empty: nothing is to be stored
+  bool local_file = false;  // a file on this machine, made absolute
+  bool exists = false;      // for a local file: whether there is one there
+};
+LocationToStore ResolveLocationToStore(std::string_view given,
+                                       const std::filesystem::path& working_dir);
 
 }  // namespace orvala::host

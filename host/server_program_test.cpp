@@ -8,7 +8,11 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <thread>
+
+#include <gmock/gmock.h>
 
 #include "registry/database_location.h"
 #include "transport/activation.h"
@@ -64,6 +68,34 @@ class ServerProgramTest : public ::testing::Test {
 
   registry::Registry Registry() const { return registry::Registry(dir_ / "registry"); }
 
+  struct Ran {
+    int exit_status;
+    std::string out, err;
+  };
+  // Runs the server to its end with `args` in the folder `cwd`.
+  Ran Run(std::vector<std::string> args, const std::filesystem::path& cwd) {
+    const auto out = dir_ / "stdout.txt", err = dir_ / "stderr.txt";
+    const pid_t pid = fork();
+    if (pid == 0) {
+      if (chdir(cwd.c_str()) != 0 || !std::freopen(out.c_str(), "w", stdout) ||
+          !std::freopen(err.c_str(), "w", stderr)) {
+        _exit(126);
+      }
+      std::vector<char*> argv = {const_cast<char*>(ORVALA_SERVER_PROGRAM)};
+      for (std::string& a : args) argv.push_back(a.data());
+      argv.push_back(nullptr);
+      execv(ORVALA_SERVER_PROGRAM, argv.data());
+      _exit(127);
+    }
+    const int status = WaitFor(pid);
+    auto slurp = [](const std::filesystem::path& p) {
+      std::ostringstream text;
+      text << std::ifstream(p).rdbuf();
+      return text.str();
+    };
+    return {status, slurp(out), slurp(err)};
+  }
+
   orvala::testing::TempDir dir_;
 };
 
@@ -75,6 +107,92 @@ TEST_F(ServerProgramTest, RegisterAndUnregisterEndWithoutServing) {
   EXPECT_FALSE(std::filesystem::exists(dir_ / "run" / "orvala.sock"));
   EXPECT_EQ(WaitFor(Start({"-UNREGSERVER"})), 0);
   EXPECT_FALSE(Registry().OpenKey(registry::Root::kClassesRoot, kClassKey));
+}
+
+// What --set-location stores, read back from the registry; the server and
+// its clients run in other folders than the operator's shell.
+TEST_F(ServerProgramTest, SetLocationStoresAnAbsoluteLocationOrNothing) {
+  using ::testing::HasSubstr;
+  const auto work = dir_ / "work";
+  std::filesystem::create_directories(work / "db");
+  std::ofstream(work / "db" / "orvala.fdb") << "x";
+  const std::string existing = (work / "db" / "orvala.fdb").string();
+  const std::string kept = "/srv/kept.fdb";
+  const struct {
+    const char* given;
+    int exit_status;
+    std::string stored;
+    const char* complaint;  // in the standard error, or nullptr for none
+  } cases[] = {
+      {"", 1, kept, "nothing stored: the location given is empty"},
+      {"   ", 1, kept, "nothing stored"},
+      {"db/orvala.fdb", 0, existing, nullptr},
+      {" ./db/../db/orvala.fdb ", 0, existing, nullptr},
+      {existing.c_str(), 0, existing, nullptr},
+      {"missing.fdb", 0, (work / "missing.fdb").string(), "warning: there is no database file at"},
+      {"localhost:/srv/orvala.fdb", 0, "localhost:/srv/orvala.fdb", nullptr},
+      {"inet://db.example:3050/orvala", 0, "inet://db.example:3050/orvala", nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string("--set-location '") + c.given + "'");
+    registry::WriteDatabaseLocation(Registry(), kept);
+    const Ran ran = Run({"--set-location", c.given}, work);
+    EXPECT_EQ(ran.exit_status, c.exit_status);
+    EXPECT_EQ(registry::ReadDatabaseLocation(Registry()), c.stored);
+    if (c.exit_status == 0) {
+      EXPECT_EQ(ran.out, "Database location stored: " + c.stored + "\n");
+    } else {
+      EXPECT_THAT(ran.err, HasSubstr("The stored location is unchanged: " + kept));
+    }
+    if (c.complaint) {
+      EXPECT_THAT(ran.err, HasSubstr(c.complaint));
+    } else {
+      EXPECT_EQ(ran.err, "");
+    }
+  }
+
+  // A relative name stored in one folder reaches the database from another.
+  const auto database = orvala::testing::FreshDatabase(dir_, false);
+  ASSERT_EQ(Run({"--set-location", database.filename().string()}, database.parent_path()).exit_status, 0);
+  const Ran shown = Run({"--show-location"}, "/");
+  EXPECT_EQ(shown.exit_status, 0) << shown.out;
+  EXPECT_THAT(shown.out, HasSubstr("The database can be reached."));
+}
+
+TEST_F(ServerProgramTest, RegisterAndUnregisterSayWhatTheyDid) {
+  using ::testing::HasSubstr;
+  using ::testing::StartsWith;
+  const std::string hive = Registry().File(registry::Root::kClassesRoot).path().string();
+  auto lines_starting = [](const std::string& text, const std::string& prefix) {
+    std::istringstream in(text);
+    int count = 0;
+    for (std::string line; std::getline(in, line);) count += line.starts_with(prefix);
+    return count;
+  };
+
+  const Ran registered = Run({"/regserver"}, dir_.path());
+  EXPECT_EQ(registered.exit_status, 0) << registered.err;
+  EXPECT_THAT(registered.out,
+              StartsWith("Registered OrvalaAppServer.Orvala in " + hive + " (HKEY_CLASSES_ROOT), 17 entries:\n"));
+  // The type library's four keys and the thirteen entries of the class.
+  EXPECT_EQ(lines_starting(registered.out, "  wrote "), 17);
+  EXPECT_THAT(registered.out, HasSubstr("  wrote " + std::string(kClassKey) +
+                                        "\\LocalServer32: (default) = \"" + ORVALA_SERVER_PROGRAM +
+                                        "\"\n"));
+  EXPECT_THAT(registered.out, HasSubstr("  wrote " + std::string(kClassKey) + ": \"Web\" = \"1\"\n"));
+
+  const Ran unregistered = Run({"-unregserver"}, dir_.path());
+  EXPECT_EQ(unregistered.exit_status, 0) << unregistered.err;
+  EXPECT_THAT(unregistered.out, StartsWith("Unregistered OrvalaAppServer.Orvala from " + hive +
+                                           " (HKEY_CLASSES_ROOT), 18 entries:\n"));
+  EXPECT_EQ(lines_starting(unregistered.out, "  removed "), 18);
+  EXPECT_THAT(unregistered.out, HasSubstr("  removed " + std::string(kClassKey) + ": \"Sockets\"\n"));
+  EXPECT_THAT(unregistered.out, HasSubstr("  removed " + std::string(kClassKey) + "\n"));
+  EXPECT_FALSE(Registry().OpenKey(registry::Root::kClassesRoot, kClassKey));
+
+  const Ran again = Run({"-unregserver"}, dir_.path());
+  EXPECT_EQ(again.exit_status, 0);
+  EXPECT_EQ(again.out, "Nothing to remove: OrvalaAppServer.Orvala is not registered in " + hive + "\n");
 }
 
 TEST_F(ServerProgramTest, StartedOnDemandItEndsAfterItsLastObject) {

@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTimer>
+#include <QWindow>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -134,9 +135,12 @@ TEST_F(UiTest, MainWindowLooksAsDesigned) {
   EXPECT_TRUE(flags.testFlag(Qt::WindowMinimizeButtonHint));
   EXPECT_TRUE(flags.testFlag(Qt::WindowMaximizeButtonHint));
   EXPECT_TRUE(flags.testFlag(Qt::CustomizeWindowHint));
-  // Qt adds the system-menu hint to any window with minimise and maximise
-  // buttons; what keeps the close box away is the missing close hint.
   EXPECT_FALSE(flags.testFlag(Qt::WindowCloseButtonHint));
+  // QWidget adds the window-menu hint to any window with minimise and
+  // maximise buttons; the native window is given the flags without it.
+  ASSERT_NE(main.windowHandle(), nullptr);
+  EXPECT_EQ(main.windowHandle()->flags(), kMainWindowFlags);
+  EXPECT_FALSE(main.windowHandle()->flags().testFlag(Qt::WindowSystemMenuHint));
 
   auto* button = main.findChild<QPushButton*>("bInterbase");
   ASSERT_NE(button, nullptr);

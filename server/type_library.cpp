@@ -223,14 +223,90 @@ std::optional<int> ArgIndexByName(const MethodDef& method, std::string_view name
   return std::nullopt;
 }
 
-const char* ArgTypeName(ArgType type) {
-  switch (type) {
-    case ArgType::BStr: return "BSTR";
-    case ArgType::I4: return "I4";
-    case ArgType::R8: return "R8";
-    case ArgType::Variant: return "VARIANT";
+namespace {
+
+template <typename Enum>
+struct Named {
+  Enum value;
+  const char* name;
+};
+
+constexpr Named<ArgType> kArgTypeNames[] = {
+    {ArgType::BStr, "BSTR"}, {ArgType::I4, "I4"}, {ArgType::R8, "R8"}, {ArgType::Variant, "VARIANT"}};
+constexpr Named<ArgDirection> kDirectionNames[] = {
+    {ArgDirection::In, "in"}, {ArgDirection::Out, "out"}, {ArgDirection::InOut, "inout"}};
+constexpr Named<InterfaceKind> kKindNames[] = {{InterfaceKind::Unknown, "IUnknown"},
+                                               {InterfaceKind::Dispatch, "IDispatch"},
+                                               {InterfaceKind::AppServer, "IAppServer"},
+                                               {InterfaceKind::Orvala, "IOrvala"}};
+constexpr Named<ResultType> kResultNames[] = {{ResultType::None, ""},
+                                              {ResultType::MethodResult, "HRESULT"},
+                                              {ResultType::Variant, "VARIANT"}};
+
+template <typename Enum, size_t N>
+const char* NameOf(const Named<Enum> (&table)[N], Enum value) {
+  for (const Named<Enum>& n : table) {
+    if (n.value == value) return n.name;
   }
   return "?";
+}
+
+template <typename Enum, size_t N>
+std::optional<Enum> ValueOf(const Named<Enum> (&table)[N], std::string_view name) {
+  for (const Named<Enum>& n : table) {
+    if (name == n.name) return n.value;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
+
+const char* ArgTypeName(ArgType type) { return NameOf(kArgTypeNames, type); }
+const char* ArgDirectionName(ArgDirection direction) { return NameOf(kDirectionNames, direction); }
+const char* InterfaceKindName(InterfaceKind kind) { return NameOf(kKindNames, kind); }
+const char* ResultTypeName(ResultType type) { return NameOf(kResultNames, type); }
+std::optional<ArgType> ArgTypeByName(std::string_view name) { return ValueOf(kArgTypeNames, name); }
+std::optional<ArgDirection> ArgDirectionByName(std::string_view name) {
+  return ValueOf(kDirectionNames, name);
+}
+std::optional<InterfaceKind> InterfaceKindByName(std::string_view name) {
+  return ValueOf(kKindNames, name);
+}
+std::optional<ResultType> ResultTypeByName(std::string_view name) {
+  return ValueOf(kResultNames, name);
+}
+
+TypeLibraryDescription DescribeTypeLibraryAsData() {
+  const LibraryInfo& lib = Library();
+  TypeLibraryDescription d;
+  d.name = lib.name;
+  d.help_string = lib.help_string;
+  d.libid = lib.libid.ToString();
+  d.major = lib.major;
+  d.minor = lib.minor;
+  d.lcid = lib.lcid;
+  d.interface_name = lib.interface_name;
+  d.interface_help = lib.interface_help;
+  d.iid = lib.iid.ToString();
+  d.base_name = "IAppServer";
+  d.base_iid = lib.base_iid.ToString();
+  d.class_name = lib.class_name;
+  d.class_help = lib.class_help;
+  d.clsid = lib.clsid.ToString();
+  d.prog_id = lib.prog_id;
+  for (const MethodDef& m : kMethods) {
+    if (!Callable(m)) continue;
+    EntryDescription e;
+    e.slot = m.slot;
+    e.dispid = m.dispid;
+    e.name = m.name;
+    e.kind = m.kind;
+    for (const ArgDef& a : m.args) e.args.push_back({a.name, a.direction, a.type});
+    e.result = m.result;
+    if (m.result_name) e.result_name = m.result_name;
+    d.entries.push_back(std::move(e));
+  }
+  return d;
 }
 
 std::string DescribeTypeLibrary() {

@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "common/guid.h"
 #include "common/variant.h"
@@ -74,6 +75,47 @@ std::optional<int> ArgIndexByName(const MethodDef& method, std::string_view name
 // A readable description of the interface (what GetTypeInfo hands out).
 std::string DescribeTypeLibrary();
 
-const char* ArgTypeName(ArgType type);  // "BSTR", "I4", "R8", "VARIANT"
+// The same library as data that owns its text: the form in which it
+// travels to clients that read it as structured data (GetTypeLibrary) and
+// in which they decode it.
+struct ArgDescription {
+  std::string name;
+  ArgDirection direction = ArgDirection::In;
+  ArgType type = ArgType::Variant;
+  friend bool operator==(const ArgDescription&, const ArgDescription&) = default;
+};
+
+struct EntryDescription {
+  int slot = 0;
+  int32_t dispid = 0;
+  std::string name;
+  InterfaceKind kind = InterfaceKind::Orvala;
+  std::vector<ArgDescription> args;  // without the result
+  ResultType result = ResultType::None;
+  std::string result_name;           // empty without a result
+  friend bool operator==(const EntryDescription&, const EntryDescription&) = default;
+};
+
+struct TypeLibraryDescription {
+  std::string name, help_string, libid;
+  int major = 0, minor = 0, lcid = 0;
+  std::string interface_name, interface_help, iid, base_name, base_iid;
+  std::string class_name, class_help, clsid, prog_id;
+  std::vector<EntryDescription> entries;  // the entries that calls reach, in slot order
+  friend bool operator==(const TypeLibraryDescription&, const TypeLibraryDescription&) = default;
+};
+
+TypeLibraryDescription DescribeTypeLibraryAsData();
+
+// The names under which the structured form spells the enumerations.
+const char* ArgTypeName(ArgType type);                 // "BSTR", "I4", "R8", "VARIANT"
+const char* ArgDirectionName(ArgDirection direction);  // "in", "out", "inout"
+const char* InterfaceKindName(InterfaceKind kind);     // "IUnknown", ..., "IOrvala"
+const char* ResultTypeName(ResultType type);           // "", "HRESULT", "VARIANT"
+// The reverse; nullopt for a name that is none of them.
+std::optional<ArgType> ArgTypeByName(std::string_view name);
+std::optional<ArgDirection> ArgDirectionByName(std::string_view name);
+std::optional<InterfaceKind> InterfaceKindByName(std::string_view name);
+std::optional<ResultType> ResultTypeByName(std::string_view name);
 
 }  // namespace orvala::server

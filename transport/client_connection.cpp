@@ -153,6 +153,21 @@ std::string RemoteObject::TypeInfo() {
   return reply->text;
 }
 
+server::TypeLibraryDescription RemoteObject::TypeLibrary() {
+  std::lock_guard lock(mutex_);
+  const std::optional<wire::ServerFrame> answer = ExchangeLocked(wire::GetTypeLibrary{});
+  const auto* reply = answer ? std::get_if<wire::TypeLibraryReply>(&*answer) : nullptr;
+  if (!reply) {
+    DropLocked();
+    throw Error::FromStatus(RPC_E_DISCONNECTED, "The connection to the server was lost");
+  }
+  if (Failed(reply->status) || !reply->library) {
+    throw Error::FromStatus(Failed(reply->status) ? reply->status : E_UNEXPECTED,
+                            "The type library is not available");
+  }
+  return *reply->library;
+}
+
 void RemoteObject::Release() {
   std::lock_guard lock(mutex_);
   if (!socket_) return;

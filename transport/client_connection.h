@@ -61,6 +61,9 @@ class RemoteObject : public server::ObjectChannel {
 
   // The type library's description. Throws Error when the connection fails.
   std::string TypeInfo();
+  // The same as structured data. Throws Error when the connection fails
+  // (a server that does not know the request closes the connection).
+  server::TypeLibraryDescription TypeLibrary();
 
   // Releases the object now; later calls answer RPC_E_DISCONNECTED.
   void Release();

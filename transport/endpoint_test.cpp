@@ -12,6 +12,8 @@
 #include <mutex>
 #include <thread>
 
+#include <nlohmann/json.hpp>
+
 #include "common/error.h"
 #include "packets/cbor.h"
 #include "server/type_library.h"
@@ -211,6 +213,112 @@ TEST_F(EndpointTest, NamesAndTheTypeLibraryAreAnsweredFromTheTable) {
   EXPECT_EQ(unknown.status, DISP_E_UNKNOWNNAME);
   EXPECT_EQ(unknown.ids, (std::vector<int32_t>{4, 1, -1}));
   EXPECT_EQ(client->IdsOfNames({"NoSuchMethod"}).ids, (std::vector<int32_t>{-1}));
+  EXPECT_EQ(client->TypeInfo(), server::DescribeTypeLibrary());
+}
+
+// The structured type library as a client in another language reads it:
+// the raw reply decoded by a general CBOR decoder, its keys as
+// docs/protocol.md names them. Every provider operation and every method
+// is there, with its slot, DISPID, arguments and result.
+TEST_F(EndpointTest, TheTypeLibraryComesAsDataWithEveryEntry) {
+  Start();
+  FrameSocket s = Raw();
+  Send(s, wire::Hello{});
+  EXPECT_EQ(StatusOf(Read(s)), S_OK);
+  // Before any object, as GetTypeInfo may come: the frame [7].
+  ASSERT_TRUE(s.WriteAll(Bytes{0, 0, 0, 2, 0x81, 0x07}));
+  Bytes body;
+  ASSERT_EQ(s.ReadFrame(body, wire::kDefaultMaxFrameSize, std::chrono::steady_clock::now() + kPatience),
+            FrameSocket::ReadResult::kFrame);
+  const nlohmann::json reply = nlohmann::json::from_cbor(body);
+  ASSERT_TRUE(reply.is_array());
+  ASSERT_EQ(reply.size(), 3u);
+  EXPECT_EQ(reply[0], 21);
+  EXPECT_EQ(reply[1], 0);
+  const nlohmann::json& lib = reply[2];
+  EXPECT_EQ(lib["name"], "OrvalaAppServer");
+  EXPECT_EQ(lib["libid"], "{85BF87D6-FB51-4EFC-AA81-C5372C09FC14}");
+  EXPECT_EQ(lib["version"], nlohmann::json::array({1, 0}));
+  EXPECT_EQ(lib["lcid"], 1033);
+  EXPECT_EQ(lib["interface"]["name"], "IOrvala");
+  EXPECT_EQ(lib["interface"]["iid"], "{147DD1FA-4A92-4421-8B82-CE9027963033}");
+  EXPECT_EQ(lib["interface"]["base"], "IAppServer");
+  EXPECT_EQ(lib["interface"]["base_iid"], "{1AEFCC20-7A24-11D2-98B0-C69BEB4B5B6D}");
+  EXPECT_EQ(lib["class"]["clsid"], "{BE3B9670-C4E5-49A5-BDB2-53BB7793651F}");
+  EXPECT_EQ(lib["class"]["progid"], "OrvalaAppServer.Orvala");
+
+  struct Expected {
+    const char* name;
+    int slot;
+    int dispid;
+    size_t args;
+    const char* result;  // nullptr: none
+  };
+  const Expected expected[] = {
+      {"AS_ApplyUpdates", 7, 20000000, 5, "VARIANT"},
+      {"AS_GetRecords", 8, 20000001, 7, "VARIANT"},
+      {"AS_DataRequest", 9, 20000002, 2, "VARIANT"},
+      {"AS_GetProviderNames", 10, 20000003, 0, "VARIANT"},
+      {"AS_GetParams", 11, 20000004, 2, "VARIANT"},
+      {"AS_RowRequest", 12, 20000005, 4, "VARIANT"},
+      {"AS_Execute", 13, 20000006, 4, nullptr},
+      {"Login", 14, 1, 5, "HRESULT"},
+      {"Logoff", 15, 2, 1, "HRESULT"},
+      {"ScriviLOG", 16, 3, 6, "HRESULT"},
+      {"CanDo", 17, 4, 2, "HRESULT"},
+      {"OpenDB", 18, 5, 0, nullptr},
+      {"ExecSQL", 19, 6, 1, "HRESULT"},
+      {"CheckNumRegistrazione", 20, 7, 6, "HRESULT"},
+      {"setQuery", 21, 8, 2, "HRESULT"},
+      {"UpdatePianoProgressivo", 22, 9, 9, nullptr},
+      {"UpdateIVAProgressivo", 23, 10, 8, nullptr},
+      {"CheckNumDocumento", 24, 11, 5, "HRESULT"},
+      {"DeleteRegistrazione", 25, 12, 3, nullptr},
+      {"UpdateHeader", 26, 13, 22, nullptr},
+      {"AddProvider", 27, 14, 2, "HRESULT"},
+      {"AddParameter", 28, 15, 3, "HRESULT"},
+      {"DestroyProvider", 29, 16, 1, "HRESULT"},
+      {"ClearPrimaNota", 30, 17, 0, nullptr},
+      {"isLocked", 31, 18, 3, "HRESULT"},
+      {"ExistingDocumento", 32, 20, 8, "HRESULT"},
+      {"CanDeleteCliente", 33, 19, 1, "HRESULT"},
+      {"CheckClientiCF", 34, 21, 1, "HRESULT"},
+      {"AddMasterProvider", 35, 22, 3, "HRESULT"},
+      {"DestroyMasterProvider", 36, 23, 2, "HRESULT"},
+      {"AddDetailProvider", 37, 25, 3, "HRESULT"},
+      {"CanDeleteClienteDitta", 38, 26, 1, "HRESULT"},
+      {"CanDeleteFornitori", 39, 31, 1, "HRESULT"},
+      {"CheckFornitoriCF", 40, 32, 1, "HRESULT"},
+      {"Next_Sottoconto_Cliente", 41, 24, 3, "VARIANT"},
+      {"Next_Sottoconto_Fornitore", 42, 27, 3, "VARIANT"},
+      {"GetSession", 43, 28, 1, "HRESULT"},
+      {"updateIVATERProgressivo", 44, 34, 9, nullptr},
+  };
+  const nlohmann::json& entries = lib["entries"];
+  ASSERT_EQ(entries.size(), std::size(expected));
+  for (size_t i = 0; i < entries.size(); ++i) {
+    const nlohmann::json& e = entries[i];
+    const Expected& want = expected[i];
+    SCOPED_TRACE(want.name);
+    EXPECT_EQ(e["name"], want.name);
+    EXPECT_EQ(e["slot"], want.slot);
+    EXPECT_EQ(e["dispid"], want.dispid);
+    EXPECT_EQ(e["kind"], want.slot < 14 ? "IAppServer" : "IOrvala");
+    ASSERT_EQ(e["args"].size(), want.args);
+    if (want.result) {
+      EXPECT_EQ(e["result"]["type"], want.result);
+    } else {
+      EXPECT_TRUE(e["result"].is_null());
+    }
+  }
+  // One argument in full: AS_GetRecords' Params travels in and out.
+  EXPECT_EQ(entries[1]["args"][5], (nlohmann::json{{"name", "Params"}, {"direction", "inout"},
+                                                    {"type", "VARIANT"}}));
+  EXPECT_EQ(entries[7]["result"]["name"], "Result");
+
+  // The C++ client reads the same, and the text stays for older clients.
+  auto client = Client();
+  EXPECT_EQ(client->TypeLibrary(), server::DescribeTypeLibraryAsData());
   EXPECT_EQ(client->TypeInfo(), server::DescribeTypeLibrary());
 }
 

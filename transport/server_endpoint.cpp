@@ -413,6 +413,10 @@ class Session {
     return Send(wire::TypeInfoReply{S_OK, server::DescribeTypeLibrary()});
   }
 
+  bool Handle(const wire::GetTypeLibrary&) {
+    return Send(wire::TypeLibraryReply{S_OK, server::DescribeTypeLibraryAsData()});
+  }
+
   bool Handle(const wire::Release&) {
     ReleaseObject();
     Send(wire::StatusReply{});

@@ -34,6 +34,78 @@ void WriteKind(Writer& w, FrameKind kind, uint64_t fields) {
   w.Unsigned(static_cast<uint8_t>(kind));
 }
 
+void WriteTypeLibrary(Writer& w, const server::TypeLibraryDescription& lib) {
+  w.MapHeader(8);
+  w.Text("name");
+  w.Text(lib.name);
+  w.Text("help");
+  w.Text(lib.help_string);
+  w.Text("libid");
+  w.Text(lib.libid);
+  w.Text("version");
+  w.ArrayHeader(2);
+  w.Int(lib.major);
+  w.Int(lib.minor);
+  w.Text("lcid");
+  w.Int(lib.lcid);
+  w.Text("interface");
+  w.MapHeader(5);
+  w.Text("name");
+  w.Text(lib.interface_name);
+  w.Text("iid");
+  w.Text(lib.iid);
+  w.Text("help");
+  w.Text(lib.interface_help);
+  w.Text("base");
+  w.Text(lib.base_name);
+  w.Text("base_iid");
+  w.Text(lib.base_iid);
+  w.Text("class");
+  w.MapHeader(4);
+  w.Text("name");
+  w.Text(lib.class_name);
+  w.Text("clsid");
+  w.Text(lib.clsid);
+  w.Text("help");
+  w.Text(lib.class_help);
+  w.Text("progid");
+  w.Text(lib.prog_id);
+  w.Text("entries");
+  w.ArrayHeader(lib.entries.size());
+  for (const server::EntryDescription& e : lib.entries) {
+    w.MapHeader(6);
+    w.Text("slot");
+    w.Int(e.slot);
+    w.Text("dispid");
+    w.Int(e.dispid);
+    w.Text("name");
+    w.Text(e.name);
+    w.Text("kind");
+    w.Text(server::InterfaceKindName(e.kind));
+    w.Text("args");
+    w.ArrayHeader(e.args.size());
+    for (const server::ArgDescription& a : e.args) {
+      w.MapHeader(3);
+      w.Text("name");
+      w.Text(a.name);
+      w.Text("direction");
+      w.Text(server::ArgDirectionName(a.direction));
+      w.Text("type");
+      w.Text(server::ArgTypeName(a.type));
+    }
+    w.Text("result");
+    if (e.result == server::ResultType::None) {
+      w.Null();
+    } else {
+      w.MapHeader(2);
+      w.Text("name");
+      w.Text(e.result_name);
+      w.Text("type");
+      w.Text(server::ResultTypeName(e.result));
+    }
+  }
+}
+
 struct ClientEncoder {
   Writer& w;
   void operator()(const Hello& f) {
@@ -63,6 +135,7 @@ struct ClientEncoder {
   }
   void operator()(const GetTypeInfo&) { WriteKind(w, FrameKind::kGetTypeInfo, 0); }
   void operator()(const Release&) { WriteKind(w, FrameKind::kRelease, 0); }
+  void operator()(const GetTypeLibrary&) { WriteKind(w, FrameKind::kGetTypeLibrary, 0); }
 };
 
 struct ServerEncoder {
@@ -102,6 +175,15 @@ struct ServerEncoder {
     WriteKind(w, FrameKind::kTypeInfoReply, 2);
     WriteStatus(w, f.status);
     w.Text(f.text);
+  }
+  void operator()(const TypeLibraryReply& f) {
+    WriteKind(w, FrameKind::kTypeLibraryReply, 2);
+    WriteStatus(w, f.status);
+    if (f.library) {
+      WriteTypeLibrary(w, *f.library);
+    } else {
+      w.Null();
+    }
   }
 };
 
@@ -201,6 +283,119 @@ std::optional<server::ErrorInfo> ReadErrorInfo(Reader& r) {
   return info;
 }
 
+// Reads a map with text keys, handing each key to `field`, which reads the
+// value and answers true, or answers false for a key it does not know,
+// whose value is then skipped.
+template <typename Field>
+void ReadTextKeyedMap(Reader& r, Field field) {
+  Reader::Nest nest(r);
+  const uint64_t count = r.ReadMapHeader();
+  for (uint64_t i = 0; i < count; ++i) {
+    const std::string_view key = r.ReadText();
+    if (!field(key)) r.Skip();
+  }
+}
+
+template <typename Enum>
+Enum ReadName(Reader& r, std::optional<Enum> (*by_name)(std::string_view), const char* what) {
+  const std::optional<Enum> value = by_name(r.ReadText());
+  if (!value) r.Fail(what);
+  return *value;
+}
+
+server::ArgDescription ReadArgDescription(Reader& r) {
+  server::ArgDescription a;
+  ReadTextKeyedMap(r, [&](std::string_view key) {
+    if (key == "name") a.name = r.ReadText();
+    else if (key == "direction") a.direction = ReadName(r, server::ArgDirectionByName, "unknown argument direction");
+    else if (key == "type") a.type = ReadName(r, server::ArgTypeByName, "unknown argument type");
+    else return false;
+    return true;
+  });
+  return a;
+}
+
+void ReadResult(Reader& r, server::EntryDescription& e) {
+  if (r.TryReadNull()) {
+    e.result = server::ResultType::None;
+    e.result_name.clear();
+    return;
+  }
+  e.result = server::ResultType::Variant;
+  ReadTextKeyedMap(r, [&](std::string_view key) {
+    if (key == "name") e.result_name = r.ReadText();
+    else if (key == "type") e.result = ReadName(r, server::ResultTypeByName, "unknown result type");
+    else return false;
+    return true;
+  });
+  if (e.result == server::ResultType::None) r.Fail("a result without a type");
+}
+
+server::EntryDescription ReadEntryDescription(Reader& r) {
+  server::EntryDescription e;
+  ReadTextKeyedMap(r, [&](std::string_view key) {
+    if (key == "slot") e.slot = r.ReadInt32();
+    else if (key == "dispid") e.dispid = r.ReadInt32();
+    else if (key == "name") e.name = r.ReadText();
+    else if (key == "kind") e.kind = ReadName(r, server::InterfaceKindByName, "unknown interface kind");
+    else if (key == "result") ReadResult(r, e);
+    else if (key == "args") {
+      Reader::Nest nest(r);
+      const uint64_t count = r.ReadArrayHeader();
+      e.args.clear();
+      for (uint64_t i = 0; i < count; ++i) e.args.push_back(ReadArgDescription(r));
+    } else {
+      return false;
+    }
+    return true;
+  });
+  return e;
+}
+
+server::TypeLibraryDescription ReadTypeLibrary(Reader& r) {
+  server::TypeLibraryDescription lib;
+  ReadTextKeyedMap(r, [&](std::string_view key) {
+    if (key == "name") lib.name = r.ReadText();
+    else if (key == "help") lib.help_string = r.ReadText();
+    else if (key == "libid") lib.libid = r.ReadText();
+    else if (key == "lcid") lib.lcid = r.ReadInt32();
+    else if (key == "version") {
+      Reader::Nest nest(r);
+      r.ExpectArray(2);
+      lib.major = r.ReadInt32();
+      lib.minor = r.ReadInt32();
+    } else if (key == "interface") {
+      ReadTextKeyedMap(r, [&](std::string_view k) {
+        if (k == "name") lib.interface_name = r.ReadText();
+        else if (k == "iid") lib.iid = r.ReadText();
+        else if (k == "help") lib.interface_help = r.ReadText();
+        else if (k == "base") lib.base_name = r.ReadText();
+        else if (k == "base_iid") lib.base_iid = r.ReadText();
+        else return false;
+        return true;
+      });
+    } else if (key == "class") {
+      ReadTextKeyedMap(r, [&](std::string_view k) {
+        if (k == "name") lib.class_name = r.ReadText();
+        else if (k == "clsid") lib.clsid = r.ReadText();
+        else if (k == "help") lib.class_help = r.ReadText();
+        else if (k == "progid") lib.prog_id = r.ReadText();
+        else return false;
+        return true;
+      });
+    } else if (key == "entries") {
+      Reader::Nest nest(r);
+      const uint64_t count = r.ReadArrayHeader();
+      lib.entries.clear();
+      for (uint64_t i = 0; i < count; ++i) lib.entries.push_back(ReadEntryDescription(r));
+    } else {
+      return false;
+    }
+    return true;
+  });
+  return lib;
+}
+
 ClientFrame ReadClientFrame(Reader& r) {
   const auto [kind, fields] = ReadKind(r);
   switch (kind) {
@@ -243,6 +438,9 @@ ClientFrame ReadClientFrame(Reader& r) {
     case FrameKind::kRelease:
       ExpectFields(r, fields, 0);
       return Release{};
+    case FrameKind::kGetTypeLibrary:
+      ExpectFields(r, fields, 0);
+      return GetTypeLibrary{};
     default:
       r.Fail("unknown frame kind");
   }
@@ -298,6 +496,13 @@ ServerFrame ReadServerFrame(Reader& r) {
       TypeInfoReply f;
       f.status = ReadStatus(r);
       f.text = std::string(r.ReadText());
+      return f;
+    }
+    case FrameKind::kTypeLibraryReply: {
+      ExpectFields(r, fields, 2);
+      TypeLibraryReply f;
+      f.status = ReadStatus(r);
+      if (!r.TryReadNull()) f.library = ReadTypeLibrary(r);
       return f;
     }
     default:

@@ -25,6 +25,7 @@
 #include "common/status.h"
 #include "common/variant.h"
 #include "server/call.h"
+#include "server/type_library.h"
 
 namespace orvala::transport::wire {
 
@@ -52,12 +53,14 @@ enum class FrameKind : uint8_t {
   kGetIdsOfNames = 4,
   kGetTypeInfo = 5,
   kRelease = 6,
+  kGetTypeLibrary = 7,
   // server to client
   kWelcome = 16,
   kStatus = 17,
   kCallReply = 18,
   kIdsOfNamesReply = 19,
   kTypeInfoReply = 20,
+  kTypeLibraryReply = 21,
 };
 
 // ---- client to server ----
@@ -85,9 +88,11 @@ struct GetIdsOfNames {
 
 struct GetTypeInfo {};
 struct Release {};
+// The type library as structured data (GetTypeInfo gives it as text).
+struct GetTypeLibrary {};
 
-using ClientFrame =
-    std::variant<Hello, CreateObject, CallRequest, GetIdsOfNames, GetTypeInfo, Release>;
+using ClientFrame = std::variant<Hello, CreateObject, CallRequest, GetIdsOfNames, GetTypeInfo,
+                                 Release, GetTypeLibrary>;
 
 // ---- server to client ----
 
@@ -119,7 +124,15 @@ struct TypeInfoReply {
   std::string text;
 };
 
-using ServerFrame = std::variant<Welcome, StatusReply, CallReply, IdsOfNamesReply, TypeInfoReply>;
+// A map with text keys; a reader skips keys it does not know, so that later
+// servers may add some.
+struct TypeLibraryReply {
+  HResult status = S_OK;
+  std::optional<server::TypeLibraryDescription> library;  // nullopt on a failed status
+};
+
+using ServerFrame = std::variant<Welcome, StatusReply, CallReply, IdsOfNamesReply, TypeInfoReply,
+                                 TypeLibraryReply>;
 
 // Frame bodies (without the length prefix).
 std::vector<uint8_t> EncodeBody(const ClientFrame& frame);

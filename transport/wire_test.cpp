@@ -43,6 +43,7 @@ TEST(WireTest, ClientFramesSurviveTheRoundTrip) {
       GetIdsOfNames{{"Login", "UserName"}},
       GetTypeInfo{},
       Release{},
+      GetTypeLibrary{},
   };
   for (const ClientFrame& frame : frames) {
     const ClientFrame back = DecodeClientFrame(EncodeBody(frame));
@@ -74,6 +75,8 @@ TEST(WireTest, ServerFramesSurviveTheRoundTrip) {
       CallReply{E_UNEXPECTED, std::nullopt, {}, SampleError()},
       IdsOfNamesReply{DISP_E_UNKNOWNNAME, {1, kDispidUnknown}},
       TypeInfoReply{S_OK, "library OrvalaAppServer"},
+      TypeLibraryReply{S_OK, server::DescribeTypeLibraryAsData()},
+      TypeLibraryReply{E_UNEXPECTED, std::nullopt},
   };
   for (const ServerFrame& frame : frames) {
     const ServerFrame back = DecodeServerFrame(EncodeBody(frame));
@@ -93,8 +96,52 @@ TEST(WireTest, ServerFramesSurviveTheRoundTrip) {
       EXPECT_EQ(std::get<IdsOfNamesReply>(back).ids, ids->ids);
     } else if (const auto* info = std::get_if<TypeInfoReply>(&frame)) {
       EXPECT_EQ(std::get<TypeInfoReply>(back).text, info->text);
+    } else if (const auto* lib = std::get_if<TypeLibraryReply>(&frame)) {
+      EXPECT_EQ(std::get<TypeLibraryReply>(back).status, lib->status);
+      EXPECT_EQ(std::get<TypeLibraryReply>(back).library, lib->library);
     }
   }
+}
+
+// A later server may add keys to the type library's maps; a reader passes
+// over them. A name it cannot know is refused, never guessed.
+TEST(WireTest, TheTypeLibrarySkipsUnknownKeysAndRefusesUnknownNames) {
+  const auto reply = [](const char* extra_key, const char* direction) {
+    cbor::Writer w;
+    w.ArrayHeader(3);
+    w.Unsigned(static_cast<uint8_t>(FrameKind::kTypeLibraryReply));
+    w.Int(S_OK);
+    w.MapHeader(2);
+    w.Text(extra_key);
+    w.ArrayHeader(1);
+    w.Bool(true);
+    w.Text("entries");
+    w.ArrayHeader(1);
+    w.MapHeader(3);
+    w.Text("name");
+    w.Text("Logoff");
+    w.Text("args");
+    w.ArrayHeader(1);
+    w.MapHeader(2);
+    w.Text("direction");
+    w.Text(direction);
+    w.Text("note");
+    w.Null();
+    w.Text("result");
+    w.MapHeader(1);
+    w.Text("type");
+    w.Text("HRESULT");
+    return w.Take();
+  };
+  const ServerFrame frame = DecodeServerFrame(reply("typeflags", "in"));
+  const auto& lib = std::get<TypeLibraryReply>(frame).library;
+  ASSERT_TRUE(lib);
+  ASSERT_EQ(lib->entries.size(), 1u);
+  EXPECT_EQ(lib->entries[0].name, "Logoff");
+  ASSERT_EQ(lib->entries[0].args.size(), 1u);
+  EXPECT_EQ(lib->entries[0].args[0].direction, server::ArgDirection::In);
+  EXPECT_EQ(lib->entries[0].result, server::ResultType::MethodResult);
+  EXPECT_THROW(DecodeServerFrame(reply("typeflags", "sideways")), Error);
 }
 
 TEST(WireTest, StatusMayBeWrittenUnsigned) {
