@@ -39,7 +39,9 @@ enum class Effect {
   Reads,             // rows kept; a fetch in slices goes on
   Reconnects,        // rows kept; open queries are closed, so slices end
   Writes,            // rows forgotten: the call may have changed them
-  ChangesProviders,  // rows and field descriptions forgotten: the SQL may have changed
+  ChangesProvider,   // the named provider's rows and field descriptions forgotten
+  ChangesProviders,  // every provider's rows and field descriptions forgotten: the SQL of
+                     // some provider may have changed
 };
 
 struct MethodEffect {
@@ -72,10 +74,11 @@ constexpr MethodEffect kEffects[] = {
     {"OpenDB", Effect::Reconnects},
     {"Logoff", Effect::Reconnects},
     {"setQuery", Effect::ChangesProviders},
-    {"AddProvider", Effect::ChangesProviders},
-    {"DestroyProvider", Effect::ChangesProviders},
-    {"AddMasterProvider", Effect::ChangesProviders},
-    {"DestroyMasterProvider", Effect::ChangesProviders},
+    {"AddProvider", Effect::ChangesProvider},
+    {"DestroyProvider", Effect::ChangesProvider},
+    {"AddMasterProvider", Effect::ChangesProvider},
+    {"DestroyMasterProvider", Effect::ChangesProvider},
+    // A detail adds a nested table to its master's rows.
     {"AddDetailProvider", Effect::ChangesProviders},
 };
 
@@ -336,10 +339,30 @@ Json CliSession::Run(ParsedCall call) {
     AfterApply(provider_key, delta, plan,
                Succeeded(outcome.status) && call.args[3].ToInt32() == 0);
   } else {
-    const Effect effect = EffectOf(method);
-    if (effect != Effect::Reads) fetch_open_.clear();
-    if (effect == Effect::Writes || effect == Effect::ChangesProviders) fetched_.clear();
-    if (effect == Effect::ChangesProviders) described_.clear();
+    switch (EffectOf(method)) {
+      case Effect::Reads:
+        break;
+      case Effect::Reconnects:
+        fetch_open_.clear();
+        break;
+      case Effect::Writes:
+        fetch_open_.clear();
+        fetched_.clear();
+        break;
+      case Effect::ChangesProvider: {
+        // The provider's name is the first argument of these methods.
+        const std::string key = KeyOf(call.args[0].bstr());
+        fetch_open_.erase(key);
+        fetched_.erase(key);
+        described_.erase(key);
+        break;
+      }
+      case Effect::ChangesProviders:
+        fetch_open_.clear();
+        fetched_.clear();
+        described_.clear();
+        break;
+    }
   }
 
   Json out = Json::object();
