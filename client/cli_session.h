@@ -10,13 +10,25 @@
 // slice that carries no descriptions prints the provider's last ones),
 // AS_ApplyUpdates as "errorCount" and "errors", AS_GetParams as "params";
 // a packet that travels as an in-out Params prints as {"params":[...]}.
+//
+// A delta's "old" objects name the fields that find each row (the WHERE
+// clause); the row's other old values come from the rows that this session
+// fetched from the provider (cli_fetched_rows.h), taken from the one fetched
+// row that holds the named values. When there is no such single row, the
+// line is refused and nothing is sent, rather than letting the other fields
+// travel as null. What the session fetched follows its own later calls: an
+// apply through the provider that went through without errors updates the
+// fetched rows it changed; any other call that may write forgets them.
 #pragma once
 
 #include <iosfwd>
 #include <map>
+#include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "client/cli_fetched_rows.h"
 #include "client/cli_parser.h"
 #include "packets/packet.h"
 #include "server/object_channel.h"
@@ -27,9 +39,9 @@ class CliSession {
  public:
   explicit CliSession(server::ObjectChannel& channel) : channel_(channel) {}
 
-  // Runs one call and returns what it prints. Fails with an Error when
-  // the call cannot be made: a delta in JSON that does not fit the
-  // provider's fields.
+  // Runs one call and returns what it prints. Fails with an Error, and
+  // sends nothing, when the call cannot be made: a delta in JSON that does
+  // not fit the provider's fields, or whose old rows cannot be completed.
   Json Run(ParsedCall call);
 
  private:
@@ -42,10 +54,28 @@ class CliSession {
   const Described& FieldsOf(const std::u16string& provider);
   void Remember(const std::u16string& provider, const packets::DataPacket& packet);
   void Decode(const server::MethodDef& method, const std::vector<Variant>& args,
-              const Variant& result, Json& out);
+              const Variant& result, bool fetch_continues, Json& out);
+
+  // What an applied delta changes in the fetched rows: per modified or
+  // deleted row, the fetched row it found and what that row holds after
+  // (nullopt: deleted). `complete` is false when some old row found no
+  // single fetched row; the fetched rows are then forgotten after the apply.
+  struct ApplyPlan {
+    bool complete = true;
+    std::vector<std::pair<size_t, std::optional<std::vector<Value>>>> changes;
+  };
+  // Gives every modified and deleted row of `delta` the old values that
+  // its "old" object left out, from the fetched rows; fails with an Error
+  // naming the fields it could not give.
+  ApplyPlan CompleteOldRows(const std::u16string& provider, packets::DeltaPacket& delta);
+  void AfterApply(const std::string& key, const packets::DeltaPacket& delta,
+                  const ApplyPlan& plan, bool applied_cleanly);
 
   server::ObjectChannel& channel_;
-  std::map<std::string, Described> described_;  // by provider name in upper case
+  // By provider name in upper case.
+  std::map<std::string, Described> described_;
+  std::map<std::string, FetchedRows> fetched_;  // the rows of the provider's last fetch
+  std::set<std::string> fetch_open_;  // providers whose next slice continues their fetch
 };
 
 // Runs every line of `in`. Returns the exit status: 0 when every line was

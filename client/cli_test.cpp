@@ -1,50 +1,13 @@
 // orvala-cli as a real process with --inproc, over a fresh database whose
 // location sits in a registry folder of the test's own.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
-
-#include "client/variant_json.h"
-#include "registry/database_location.h"
-#include "server/server_fixture.h"
+#include "client/cli_test_harness.h"
 
 namespace orvala::client {
 namespace {
 
-struct CliRun {
-  int exit_status = -1;
-  std::vector<Json> calls;  // one per line printed
-  std::string errors;
-};
-
-class CliTest : public server::testing::ServerTest {
- protected:
-  CliTest() { registry::WriteDatabaseLocation(registry_, database_); }
-
-  CliRun Run(const std::string& script) {
-    const std::filesystem::path input = dir_ / "script.txt";
-    const std::filesystem::path output = dir_ / "out.txt";
-    const std::filesystem::path errors = dir_ / "err.txt";
-    std::ofstream(input) << script;
-    const std::string command = "ORVALA_REGISTRY_DIR='" + (dir_ / "registry").string() + "' '" +
-                                ORVALA_CLI + "' --inproc '" + input.string() + "' > '" +
-                                output.string() + "' 2> '" + errors.string() + "'";
-    const int status = std::system(command.c_str());
-    CliRun run;
-    run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream out(output);
-    for (std::string line; std::getline(out, line);) run.calls.push_back(Json::parse(line));
-    std::stringstream err;
-    err << std::ifstream(errors).rdbuf();
-    run.errors = err.str();
-    return run;
-  }
-};
-
-Json I4(int32_t n) { return Json::parse(R"({"vt":"I4","value":)" + std::to_string(n) + "}"); }
+using testing::CliRun;
+using testing::CliTest;
+using testing::I4;
 
 TEST_F(CliTest, ASessionSignsInFetchesAndIsGated) {
   const CliRun run = Run(R"(# before anyone opens the database the gate is shut
@@ -104,30 +67,32 @@ TEST_F(CliTest, DeltasAndParametersInJson) {
   Sql("insert into t values (3, 'c', null)");
   const CliRun run = Run(R"(OpenDB
 AddProvider T "select * from t order by id"
+AS_GetRecords T -1
 AS_ApplyUpdates T {"modify":[{"old":{"ID":1},"new":{"V":"caff\u00e8","D":null}}],"insert":[{"ID":5,"V":"e","D":"2024-02-29T23:59:59.5"}],"delete":[{"id":2}]}
-AS_ApplyUpdates T {"modify":[{"old":{"ID":99},"new":{"V":"x"}}]} -1
+AS_ApplyUpdates T {"modify":[{"old":{"ID":99,"V":"z","D":null},"new":{"V":"x"}}]} -1
 AS_GetRecords T -1
 AddProvider P "select id from t where id >= :LO order by id"
 AS_GetRecords ["P", -1, 0, "", {"LO": 3}]
 AS_GetParams P
 )");
   EXPECT_EQ(run.exit_status, 0) << run.errors;
-  ASSERT_EQ(run.calls.size(), 8u) << run.errors;
+  ASSERT_EQ(run.calls.size(), 9u) << run.errors;
 
-  EXPECT_EQ(run.calls[2]["errorCount"], 0);
-  EXPECT_EQ(run.calls[2]["errors"], Json::array());
-  EXPECT_EQ(run.calls[2]["out"]["ErrorCount"], I4(0));
-  EXPECT_EQ(run.calls[3]["errorCount"], 1);
-  ASSERT_EQ(run.calls[3]["errors"].size(), 1u);
-  EXPECT_EQ(run.calls[3]["errors"][0]["record"], 1);
-  EXPECT_EQ(run.calls[3]["errors"][0]["message"], "Record not found or changed by another user");
+  EXPECT_EQ(run.calls[3]["errorCount"], 0);
+  EXPECT_EQ(run.calls[3]["errors"], Json::array());
+  EXPECT_EQ(run.calls[3]["out"]["ErrorCount"], I4(0));
+  // An old row that names every field is sent as given, fetched or not.
+  EXPECT_EQ(run.calls[4]["errorCount"], 1);
+  ASSERT_EQ(run.calls[4]["errors"].size(), 1u);
+  EXPECT_EQ(run.calls[4]["errors"][0]["record"], 1);
+  EXPECT_EQ(run.calls[4]["errors"][0]["message"], "Record not found or changed by another user");
 
-  EXPECT_EQ(run.calls[4]["rows"], Json::parse(R"([[1, "caffè", null], [3, "c", null],
+  EXPECT_EQ(run.calls[5]["rows"], Json::parse(R"([[1, "caffè", null], [3, "c", null],
                                                    [5, "e", "2024-02-29T23:59:59.5000"]])"))
-      << run.calls[4].dump();
-  EXPECT_EQ(run.calls[6]["rows"], Json::parse("[[3], [5]]"));
-  EXPECT_EQ(run.calls[7]["params"][0]["name"], "LO");
-  EXPECT_EQ(run.calls[7]["params"][0]["value"], 3);
+      << run.calls[5].dump();
+  EXPECT_EQ(run.calls[7]["rows"], Json::parse("[[3], [5]]"));
+  EXPECT_EQ(run.calls[8]["params"][0]["name"], "LO");
+  EXPECT_EQ(run.calls[8]["params"][0]["value"], 3);
 }
 
 TEST_F(CliTest, ALineThatCannotBeReadStopsTheRunWithStatusTwo) {

@@ -182,7 +182,7 @@ TEST_P(ClientKilledMidApplyTest, TheApplyEndsWhole) {
   Call(*cli, "OpenDB");
   Call(*cli, "AddProvider T \"select * from t order by id\"");
   cli->Write(
-      R"(AS_ApplyUpdates T {"modify":[{"old":{"ID":2},"new":{"V":"apply"}},{"old":{"ID":1},"new":{"V":"apply"}}],"insert":[{"ID":10,"V":"apply"}]} 0)"
+      R"(AS_ApplyUpdates T {"modify":[{"old":{"ID":2,"V":"old"},"new":{"V":"apply"}},{"old":{"ID":1,"V":"old"},"new":{"V":"apply"}}],"insert":[{"ID":10,"V":"apply"}]} 0)"
       "\n");
   // The apply is waiting for the lock.
   const std::string waiting =
