@@ -151,12 +151,6 @@ std::string ExecuteStatement(const RoutineCallDef& def) {
   return sql;
 }
 
-size_t ArgumentIndex(const MethodDef& method, std::string_view name) {
-  const std::optional<int> index = ArgIndexByName(method, name);
-  if (!index) throw Error(std::string(method.name) + " has no argument " + std::string(name));
-  return static_cast<size_t>(*index);
-}
-
 // A date argument: no value (NULL) when Empty or Null; a date from an
 // automation date or a double; any other kind cannot become a date.
 std::optional<Timestamp> DateArgument(const Variant& v) {
@@ -174,14 +168,13 @@ std::optional<Timestamp> DateArgument(const Variant& v) {
 
 void Bind(const RoutineCallDef& def, driver::ParamList& params, const Call& call) {
   for (const Binding& binding : def.bindings) {
-    const size_t i = ArgumentIndex(call.method(), binding.argument ? binding.argument
-                                                                   : binding.parameter);
-    switch (call.method().args[i].type) {
-      case ArgType::BStr: params.SetByName(binding.parameter, call.text(i)); break;
-      case ArgType::I4: params.SetByName(binding.parameter, call.i4(i)); break;
-      case ArgType::R8: params.SetByName(binding.parameter, call.r8(i)); break;
+    const std::string_view argument = binding.argument ? binding.argument : binding.parameter;
+    switch (call.declared(argument).type) {
+      case ArgType::BStr: params.SetByName(binding.parameter, call.text(argument)); break;
+      case ArgType::I4: params.SetByName(binding.parameter, call.i4(argument)); break;
+      case ArgType::R8: params.SetByName(binding.parameter, call.r8(argument)); break;
       case ArgType::Variant:
-        if (const std::optional<Timestamp> date = DateArgument(call.var(i))) {
+        if (const std::optional<Timestamp> date = DateArgument(call.var(argument))) {
           params.SetByName(binding.parameter, *date);
         } else {
           params.ByName(binding.parameter).SetNull(FieldType::Timestamp);
@@ -257,12 +250,12 @@ void RunRoutine(const RoutineCallDef& def, driver::Query& query, Call& call) {
   Bind(def, query.params(), call);
   query.Open();
   const Value column = FirstRowColumn(query, def.column);
-  if (def.out) call.out(ArgumentIndex(call.method(), def.out)) = AsVariant(column);
+  if (def.out) call.out(def.out) = AsVariant(column);
   const int32_t number = AsInteger(column);
   switch (def.answer) {
     case Answer::None: break;
     case Answer::MatchesArgument:
-      call.set_result(call.i4(ArgumentIndex(call.method(), def.compared)) == number ? 0 : 1);
+      call.set_result(call.i4(def.compared) == number ? 0 : 1);
       break;
     case Answer::RoutineRan: call.set_result(0); break;
     case Answer::ZeroWhenOne: call.set_result(number == 1 ? 0 : 1); break;
@@ -286,17 +279,21 @@ AccountingServices::AccountingServices(driver::Connection& connection) {
 
 AccountingServices::~AccountingServices() = default;
 
-template <size_t I>
 void AccountingServices::Run(Call& call) {
-  RunRoutine(kRoutineCalls[I], *routine_calls_[I], call);
+  for (size_t i = 0; i < kRoutineCallCount; ++i) {
+    if (std::string_view(kRoutineCalls[i].method) == call.method().name) {
+      RunRoutine(kRoutineCalls[i], *routine_calls_[i], call);
+      return;
+    }
+  }
+  throw Error(Format("No routine for the method %s", call.method().name));
 }
 
-std::span<const AccountingServices::Method> AccountingServices::Methods() {
-  static constexpr auto methods = []<size_t... I>(std::index_sequence<I...>) {
-    return std::array<Method, sizeof...(I)>{
-        Method{kRoutineCalls[I].method, &AccountingServices::Run<I>}...};
-  }(std::make_index_sequence<kRoutineCallCount>());
-  return methods;
+bool AccountingServices::Answers(std::string_view method_name) {
+  for (size_t i = 0; i < kRoutineCallCount; ++i) {
+    if (kRoutineCalls[i].method == method_name) return true;
+  }
+  return false;
 }
 
 std::vector<std::string> AccountingServices::ComponentNames() const {

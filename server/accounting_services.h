@@ -31,13 +31,11 @@ class AccountingServices {
   AccountingServices(const AccountingServices&) = delete;
   AccountingServices& operator=(const AccountingServices&) = delete;
 
-  using Body = void (AccountingServices::*)(Call&);
-  struct Method {
-    const char* name;  // as the interface names it
-    Body body;
-  };
-  // The methods this class answers.
-  static std::span<const Method> Methods();
+  // Runs the routine of the called method; the call's method must be one
+  // of the routine table's ("No routine for the method %s" otherwise).
+  void Run(Call& call);
+  // Whether the routine table has a row for the method.
+  static bool Answers(std::string_view method_name);
 
   // The names of the routine calls ("spCheckNumRegistrazione", ...).
   std::vector<std::string> ComponentNames() const;
@@ -45,10 +43,6 @@ class AccountingServices {
   driver::Query* RoutineCall(std::string_view name) const;
 
  private:
-  // Runs row `I` of the routine table; one instance per method.
-  template <size_t I>
-  void Run(Call& call);
-
   // In the order of the routine table.
   std::vector<std::unique_ptr<driver::Query>> routine_calls_;
 };

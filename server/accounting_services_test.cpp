@@ -208,7 +208,9 @@ TEST_F(AccountingTest, EveryRoutineCallIsAComponentOfTheObject) {
         "spCheckFornitoriCF", "spClientiNextSottoconto", "spFornNextSottoconto"}) {
     EXPECT_EQ(std::count(names.begin(), names.end(), expected), 1) << expected;
   }
-  EXPECT_EQ(AccountingServices::Methods().size(), std::size(kRoutines));
+  size_t answered = 0;
+  for (const MethodDef& m : Methods()) answered += AccountingServices::Answers(m.name);
+  EXPECT_EQ(answered, std::size(kRoutines));
 }
 
 // Every argument in its own parameter, with distinct values so that a

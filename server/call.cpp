@@ -3,9 +3,21 @@
 #include "common/codepage.h"
 #include "common/error.h"
 
+#include <stdexcept>
+
 namespace orvala::server {
 
-std::string Call::text(size_t i) const { return CodePage::System().Encode(args_[i].bstr()); }
+std::string Call::text(std::string_view name) const {
+  return CodePage::System().Encode(args_[Index(name)].bstr());
+}
+
+size_t Call::Index(std::string_view name) const {
+  const std::optional<int> index = ArgIndexByName(method_, name);
+  if (!index) {
+    throw std::logic_error(std::string(method_.name) + " has no argument " + std::string(name));
+  }
+  return static_cast<size_t>(*index);
+}
 
 namespace {
 

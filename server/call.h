@@ -5,6 +5,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "common/guid.h"
@@ -37,20 +38,28 @@ class Call {
 
   const MethodDef& method() const { return method_; }
 
-  int32_t i4(size_t i) const { return args_[i].i4(); }
-  double r8(size_t i) const { return args_[i].r8(); }
-  const std::u16string& bstr(size_t i) const { return args_[i].bstr(); }
-  const Variant& var(size_t i) const { return args_[i]; }
+  // The arguments by the names that the interface gives them, letter case
+  // aside ("UserName", "ID_DITTE"), so that a body reads as the interface
+  // does and no argument is taken for its neighbour. A name the method
+  // lacks is a fault in the server's own code: std::logic_error.
+  int32_t i4(std::string_view name) const { return args_[Index(name)].i4(); }
+  double r8(std::string_view name) const { return args_[Index(name)].r8(); }
+  const std::u16string& bstr(std::string_view name) const { return args_[Index(name)].bstr(); }
+  const Variant& var(std::string_view name) const { return args_[Index(name)]; }
   // A text argument converted to the system code page, as names and
   // database parameters take it.
-  std::string text(size_t i) const;
-  Variant& out(size_t i) { return args_[i]; }
+  std::string text(std::string_view name) const;
+  Variant& out(std::string_view name) { return args_[Index(name)]; }
+  // How the interface declares that argument.
+  const ArgDef& declared(std::string_view name) const { return method_.args[Index(name)]; }
 
   void set_result(int32_t method_result) { result_ = Variant::I4(method_result); }
   void set_result(Variant v) { result_ = std::move(v); }
   const std::optional<Variant>& result() const { return result_; }
 
  private:
+  size_t Index(std::string_view name) const;
+
   const MethodDef& method_;
   std::vector<Variant>& args_;
   std::optional<Variant> result_;

@@ -1,51 +1,9 @@
 #include "server/frame.h"
 
 #include "common/error.h"
-#include "driver/params.h"
 
 namespace orvala::server {
 namespace {
-
-using C = Catches;
-using O = OnCaught;
-using P = Preset;
-
-const FrameRule kRules[] = {
-    {"Login", false, P::Zero, C::AnyError, O::LogResultOne},
-    {"Logoff", true, P::None, C::AnyError, O::LogResultOne},
-    {"ScriviLOG", true, P::Zero, C::AnyError, O::ResultOne},
-    {"CanDo", true, P::One, C::AnyError, O::ResultOne},
-    // OpenDB absorbs what its connect step raises inside its own body.
-    {"OpenDB", false, P::None, C::Nothing, O::Nothing},
-    {"ExecSQL", false, P::Zero, C::Everything, O::ResultOne},
-    {"CheckNumRegistrazione", true, P::One, C::AnyError, O::ResultOne},
-    {"isLocked", true, P::One, C::AnyError, O::ResultOne},
-    {"CheckNumDocumento", true, P::One, C::AnyError, O::ResultOne},
-    {"ExistingDocumento", true, P::One, C::AnyError, O::ResultOne},
-    {"setQuery", true, P::One, C::AnyError, O::ResultOne},
-    {"CanDeleteCliente", true, P::One, C::AnyError, O::ResultOne},
-    {"CanDeleteClienteDitta", true, P::One, C::AnyError, O::ResultOne},
-    {"CanDeleteFornitori", true, P::One, C::AnyError, O::ResultOne},
-    {"CheckClientiCF", true, P::One, C::AnyError, O::ResultOne},
-    {"CheckFornitoriCF", true, P::One, C::AnyError, O::ResultOne},
-    {"UpdatePianoProgressivo", false, P::None, C::AnyError, O::Nothing},
-    {"UpdateIVAProgressivo", false, P::None, C::AnyError, O::Nothing},
-    {"updateIVATERProgressivo", false, P::None, C::AnyError, O::Nothing},
-    {"DeleteRegistrazione", false, P::None, C::AnyError, O::Nothing},
-    {"UpdateHeader", false, P::None, C::AnyError, O::Nothing},
-    {"ClearPrimaNota", false, P::None, C::Everything, O::Nothing},
-    {"AddProvider", false, P::Zero, C::Everything, O::ResultOne},
-    {"AddMasterProvider", false, P::Zero, C::Everything, O::ResultOne},
-    {"AddDetailProvider", false, P::Zero, C::Everything, O::ResultOne},
-    {"AddParameter", false, P::Zero, C::Everything, O::ResultOne},
-    {"DestroyProvider", false, P::None, C::Nothing, O::Nothing},
-    {"DestroyMasterProvider", false, P::None, C::Nothing, O::Nothing},
-    {"Next_Sottoconto_Cliente", false, P::Empty, C::Everything, O::VariantOne},
-    {"Next_Sottoconto_Fornitore", false, P::Empty, C::Everything, O::VariantOne},
-    {"GetSession", false, P::None, C::Nothing, O::Nothing},
-};
-
-const FrameRule kProviderOperation = {"", false, P::None, C::Nothing, O::Nothing};
 
 void ApplyPreset(Preset preset, Call& call) {
   switch (preset) {
@@ -57,13 +15,6 @@ void ApplyPreset(Preset preset, Call& call) {
 }
 
 }  // namespace
-
-const FrameRule& RuleFor(std::string_view method_name) {
-  for (const FrameRule& rule : kRules) {
-    if (method_name == rule.method) return rule;
-  }
-  return kProviderOperation;
-}
 
 CallOutcome FailureFromException(std::exception_ptr error) {
   CallOutcome outcome;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/error.h"
+#include "server/orvala.h"
 
 namespace orvala::server {
 namespace {
@@ -67,7 +68,7 @@ TEST(FrameTest, EveryMethodFollowsItsRow) {
     const MethodDef* method = MethodByName(e.method);
     ASSERT_NE(method, nullptr) << e.method;
     orvala_methods += method->kind == InterfaceKind::Orvala;
-    const FrameRule& rule = RuleFor(method->name);
+    const FrameRule& rule = method->frame;
     for (bool flag : {false, true}) {
       std::atomic<bool> logged_in{flag};
       struct Body {
@@ -103,7 +104,7 @@ TEST(FrameTest, AnEscapingErrorCarriesTheInterfaceErrorInformation) {
   std::vector<Variant> args(1);
   Call call(method, args);
   std::atomic<bool> flag{false};
-  CallOutcome outcome = RunFramed(RuleFor("GetSession"), call, flag,
+  CallOutcome outcome = RunFramed(method.frame, call, flag,
                                   [](Call&) { throw Error("went wrong", 12); }, {});
   EXPECT_EQ(outcome.status, E_UNEXPECTED);
   ASSERT_TRUE(outcome.error);
@@ -114,9 +115,35 @@ TEST(FrameTest, AnEscapingErrorCarriesTheInterfaceErrorInformation) {
   EXPECT_EQ(outcome.error->help_file, "");
 
   // A failed remote call keeps its own failure code.
-  outcome = RunFramed(RuleFor("GetSession"), call, flag,
+  outcome = RunFramed(method.frame, call, flag,
                       [](Call&) { throw Error::FromStatus(E_ACCESSDENIED, "denied"); }, {});
   EXPECT_EQ(outcome.status, E_ACCESSDENIED);
+}
+
+// A method reaches its body only through its row: a row without one would
+// answer E_NOTIMPL, and one whose accounting routine is missing would fail
+// every call.
+TEST(TypeLibraryTest, EveryCallableEntryHasABodyAndARule) {
+  int callable = 0;
+  for (const MethodDef& m : Methods()) {
+    const bool reached = m.kind == InterfaceKind::AppServer || m.kind == InterfaceKind::Orvala;
+    EXPECT_EQ(m.body != nullptr, reached) << m.name;
+    if (!reached) continue;
+    ++callable;
+    if (m.body == &MemberBody<&TOrvala::RunAccountingService>) {
+      EXPECT_TRUE(AccountingServices::Answers(m.name)) << m.name;
+    }
+    if (m.kind == InterfaceKind::AppServer) {
+      // The provider operations have no gate, no preset and catch nothing.
+      EXPECT_FALSE(m.frame.gated) << m.name;
+      EXPECT_EQ(m.frame.preset, Preset::None) << m.name;
+      EXPECT_EQ(m.frame.catches, Catches::Nothing) << m.name;
+    }
+  }
+  EXPECT_EQ(callable, 38);
+  int gated = 0;
+  for (const MethodDef& m : Methods()) gated += m.frame.gated;
+  EXPECT_EQ(gated, 13);
 }
 
 TEST(TypeLibraryTest, SlotsAndDispatchIdentifiers) {

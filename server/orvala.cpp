@@ -74,30 +74,6 @@ std::vector<std::string> TOrvala::OwnComponentNames() const {
   return names;
 }
 
-const std::map<std::string, TOrvala::Body, std::less<>>& TOrvala::Bodies() {
-  static const std::map<std::string, Body, std::less<>> bodies = {
-      {"Login", &TOrvala::Login},         {"Logoff", &TOrvala::Logoff},
-      {"ScriviLOG", &TOrvala::ScriviLOG}, {"CanDo", &TOrvala::CanDo},
-      {"OpenDB", &TOrvala::OpenDB},       {"GetSession", &TOrvala::GetSession},
-      {"ExecSQL", &TOrvala::ExecSQL},
-      {"setQuery", &TOrvala::SetQuery},
-      {"AS_ApplyUpdates", &TOrvala::AsApplyUpdates},
-      {"AS_GetRecords", &TOrvala::AsGetRecords},
-      {"AS_DataRequest", &TOrvala::AsDataRequest},
-      {"AS_GetProviderNames", &TOrvala::AsGetProviderNames},
-      {"AS_GetParams", &TOrvala::AsGetParams},
-      {"AS_RowRequest", &TOrvala::AsRowRequest},
-      {"AS_Execute", &TOrvala::AsExecute},
-      {"AddProvider", &TOrvala::AddProvider},
-      {"AddMasterProvider", &TOrvala::AddMasterProvider},
-      {"AddDetailProvider", &TOrvala::AddDetailProvider},
-      {"AddParameter", &TOrvala::AddParameter},
-      {"DestroyProvider", &TOrvala::DestroyProvider},
-      {"DestroyMasterProvider", &TOrvala::DestroyMasterProvider},
-  };
-  return bodies;
-}
-
 CallOutcome TOrvala::InvokeBySlot(int slot, std::vector<Variant>& args) {
   const MethodDef* method = MethodBySlot(slot);
   if (!method) return CallOutcome{DISP_E_MEMBERNOTFOUND, std::nullopt, std::nullopt};
@@ -115,22 +91,13 @@ CallOutcome TOrvala::Invoke(const MethodDef& method, std::vector<Variant>& args)
   if (const HResult status = PrepareArguments(method, args); Failed(status)) {
     return CallOutcome{status, std::nullopt, std::nullopt};
   }
-  std::function<void(Call&)> run;
-  if (const auto body = Bodies().find(method.name); body != Bodies().end()) {
-    run = [this, fn = body->second](Call& c) { (this->*fn)(c); };
-  }
-  for (const AccountingServices::Method& m : AccountingServices::Methods()) {
-    if (std::string_view(m.name) == method.name) {
-      run = [this, fn = m.body](Call& c) { (accounting_.*fn)(c); };
-    }
-  }
-  if (!run) return CallOutcome{E_NOTIMPL, std::nullopt, std::nullopt};
+  if (!method.body) return CallOutcome{E_NOTIMPL, std::nullopt, std::nullopt};
   Call call(method, args);
   CallOutcome outcome = RunFramed(
-      RuleFor(method.name), call, process_.logged_in(), run,
+      method.frame, call, process_.logged_in(), [&](Call& c) { method.body(*this, c); },
       [this](Call& c, const std::string& message) {
         // Login and Logoff log under the user name they were given.
-        WriteLog(c.bstr(0), kLogKindError, CodePage::System().Decode(message));
+        WriteLog(c.bstr("UserName"), kLogKindError, CodePage::System().Decode(message));
       });
   if (Failed(outcome.status)) {
     // A database that went away leaves its attachments dead; dropping them
@@ -150,13 +117,13 @@ void TOrvala::WriteLog(const std::u16string& user, int32_t kind, const std::u16s
 
 void TOrvala::Login(Call& call) {
   driver::Query& login = *RoutineCall("spLogin");
-  login.params().SetByName("USERNAME", call.text(0));
-  login.params().SetByName("PASSWD", call.text(1));
+  login.params().SetByName("USERNAME", call.text("UserName"));
+  login.params().SetByName("PASSWD", call.text("Password"));
   login.Execute();
   if (AsInt(login.output("LOGGED_IN")) == 1) {
-    call.out(4) = Variant::I4(AsInt(login.output("ID_UTENTI")));
+    call.out("ID_Utenti") = Variant::I4(AsInt(login.output("ID_UTENTI")));
     process_.logged_in() = true;
-    WriteLog(call.bstr(0), kLogKindSession, u"CONNESSO");
+    WriteLog(call.bstr("UserName"), kLogKindSession, u"CONNESSO");
     call.set_result(0);
   } else {
     connection_.Close();
@@ -166,7 +133,7 @@ void TOrvala::Login(Call& call) {
 }
 
 void TOrvala::Logoff(Call& call) {
-  WriteLog(call.bstr(0), kLogKindSession, u"DISCONNESSO");
+  WriteLog(call.bstr("UserName"), kLogKindSession, u"DISCONNESSO");
   connection_.Close();
   process_.logged_in() = false;
   call.set_result(0);
@@ -174,20 +141,20 @@ void TOrvala::Logoff(Call& call) {
 
 void TOrvala::ScriviLOG(Call& call) {
   driver::Query& log = *RoutineCall("spInsert_APPLOG");
-  log.params().SetByName("TIPO", call.i4(0));
-  log.params().SetByName("APPMESSAGE", call.text(1));
-  log.params().SetByName("CLASSNAME", call.text(2));
-  log.params().SetByName("APPNAME", call.text(3));
-  log.params().SetByName("FORMNAME", call.text(4));
-  log.params().SetByName("USERNAME", call.text(5));
+  log.params().SetByName("TIPO", call.i4("Tipo"));
+  log.params().SetByName("APPMESSAGE", call.text("AppMessage"));
+  log.params().SetByName("CLASSNAME", call.text("AClassName"));
+  log.params().SetByName("APPNAME", call.text("AppName"));
+  log.params().SetByName("FORMNAME", call.text("AFormName"));
+  log.params().SetByName("USERNAME", call.text("UserName"));
   log.Execute();
 }
 
 void TOrvala::CanDo(Call& call) {
   driver::Query& autentica = *RoutineCall("spAutentica");
   autentica.Close();
-  autentica.params().SetByName("FUNZIONE", call.text(1));
-  autentica.params().SetByName("ID_UTENTI", call.i4(0));
+  autentica.params().SetByName("FUNZIONE", call.text("ID_Funzioni"));
+  autentica.params().SetByName("ID_UTENTI", call.i4("ID_Utenti"));
   autentica.Open();
   const bool allowed = autentica.Next() && AsInt(autentica.value("AUTENTICATO")) == 1;
   call.set_result(allowed ? 0 : 1);
@@ -195,7 +162,7 @@ void TOrvala::CanDo(Call& call) {
 }
 
 void TOrvala::GetSession(Call& call) {
-  call.out(0) = Variant::I4(process_.sessions().NewSessionNumber());
+  call.out("SessionNumber") = Variant::I4(process_.sessions().NewSessionNumber());
   call.set_result(0);
 }
 
@@ -204,68 +171,78 @@ void TOrvala::ExecSQL(Call& call) {
   // that lives for this call only.
   driver::Query statement("ExecSQL");
   statement.SetConnection(&connection_);
-  statement.SetSql({call.text(0)});
+  statement.SetSql({call.text("ASQL")});
   statement.Execute();
 }
 
 void TOrvala::SetQuery(Call& call) {
-  providers_.SetQuery(call.text(0), call.i4(1));
+  providers_.SetQuery(call.text("strSql"), call.i4("toSelect"));
   call.set_result(0);
 }
 
 // Argument positions follow the interface: see type_library.cpp.
 void TOrvala::AsApplyUpdates(Call& call) {
   int32_t errors = 0;
-  Variant result = providers_.ApplyUpdates(call.text(0), call.var(1), call.i4(2), errors);
-  call.out(3) = Variant::I4(errors);
+  Variant result = providers_.ApplyUpdates(call.text("ProviderName"), call.var("Delta"),
+                                           call.i4("MaxErrors"), errors);
+  call.out("ErrorCount") = Variant::I4(errors);
   call.set_result(std::move(result));
 }
 
 void TOrvala::AsGetRecords(Call& call) {
   int32_t recs_out = 0;
-  Variant result = providers_.GetRecords(call.text(0), call.i4(1), recs_out, call.i4(3),
-                                         call.text(4), call.out(5));
-  call.out(2) = Variant::I4(recs_out);
+  Variant result =
+      providers_.GetRecords(call.text("ProviderName"), call.i4("Count"), recs_out,
+                            call.i4("Options"), call.text("CommandText"), call.out("Params"));
+  call.out("RecsOut") = Variant::I4(recs_out);
   call.set_result(std::move(result));
 }
 
 void TOrvala::AsDataRequest(Call& call) {
-  call.set_result(providers_.DataRequest(call.text(0), call.var(1)));
+  call.set_result(providers_.DataRequest(call.text("ProviderName"), call.var("Data")));
 }
 
 void TOrvala::AsGetProviderNames(Call& call) { call.set_result(providers_.GetProviderNames()); }
 
-void TOrvala::AsGetParams(Call& call) { call.set_result(providers_.GetParams(call.text(0))); }
+void TOrvala::AsGetParams(Call& call) {
+  call.set_result(providers_.GetParams(call.text("ProviderName")));
+}
 
 void TOrvala::AsRowRequest(Call& call) {
-  call.set_result(providers_.RowRequest(call.text(0), call.var(1), call.i4(2)));
+  call.set_result(
+      providers_.RowRequest(call.text("ProviderName"), call.var("Row"), call.i4("RequestType")));
 }
 
 void TOrvala::AsExecute(Call& call) {
-  providers_.Execute(call.text(0), call.text(1), call.out(2));
+  providers_.Execute(call.text("ProviderName"), call.text("CommandText"), call.out("Params"));
 }
 
-void TOrvala::AddProvider(Call& call) { providers_.AddProvider(call.text(0), call.text(1)); }
+void TOrvala::AddProvider(Call& call) {
+  providers_.AddProvider(call.text("ProviderName"), call.text("SQL"));
+}
 
 void TOrvala::AddMasterProvider(Call& call) {
-  providers_.AddMasterProvider(call.text(0), call.text(1), call.text(2));
+  providers_.AddMasterProvider(call.text("ProviderName"), call.text("SQL"),
+                               call.text("DataSourceName"));
 }
 
 void TOrvala::AddDetailProvider(Call& call) {
-  providers_.AddDetailProvider(call.text(0), call.text(1), call.text(2));
+  providers_.AddDetailProvider(call.text("ProviderName"), call.text("SQL"),
+                               call.text("MasterDataSource"));
 }
 
 void TOrvala::AddParameter(Call& call) {
-  providers_.AddParameter(call.text(0), call.var(1), call.text(2));
+  providers_.AddParameter(call.text("ParamName"), call.var("ParamValue"),
+                          call.text("ProviderName"));
 }
 
 void TOrvala::DestroyProvider(Call& call) {
-  providers_.DestroyProvider(call.text(0));
+  providers_.DestroyProvider(call.text("ProviderName"));
   call.set_result(0);
 }
 
 void TOrvala::DestroyMasterProvider(Call& call) {
-  providers_.DestroyMasterProvider(call.text(0), call.text(1));
+  providers_.DestroyMasterProvider(call.text("ProviderName"), call.text("DataSource"));
   call.set_result(0);
 }
 

@@ -10,7 +10,6 @@
 // calls in by mistake waits instead of racing.
 #pragma once
 
-#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -51,13 +50,8 @@ class TOrvala : public ObjectChannel {
 
   std::recursive_mutex& lock() { return lock_; }
 
- private:
-  using Body = void (TOrvala::*)(Call&);
-  static const std::map<std::string, Body, std::less<>>& Bodies();
-
-  void RemoteDataModuleDestroy();
-  void WriteLog(const std::u16string& user, int32_t kind, const std::u16string& message);
-
+  // The methods that the object implements itself, as the interface table
+  // (type_library.cpp) reaches them: inside their frames, through Invoke.
   // Sign-in, rights, log and sessions.
   void Login(Call& call);
   void Logoff(Call& call);
@@ -83,6 +77,13 @@ class TOrvala : public ObjectChannel {
   void AddParameter(Call& call);
   void DestroyProvider(Call& call);
   void DestroyMasterProvider(Call& call);
+  // The accounting services: one database routine each, as the routine
+  // table of AccountingServices gives it.
+  void RunAccountingService(Call& call) { accounting_.Run(call); }
+
+ private:
+  void RemoteDataModuleDestroy();
+  void WriteLog(const std::u16string& user, int32_t kind, const std::u16string& message);
 
   // The components other than the providers and their run-time parts.
   std::vector<std::string> OwnComponentNames() const;
@@ -98,5 +99,11 @@ class TOrvala : public ObjectChannel {
   AccountingServices accounting_{connection_};
   providers::ProviderService providers_;
 };
+
+// The body of a method that the object implements as its member F.
+template <void (TOrvala::*F)(Call&)>
+void MemberBody(TOrvala& object, Call& call) {
+  (object.*F)(call);
+}
 
 }  // namespace orvala::server

@@ -14,6 +14,7 @@
 
 #include "common/guid.h"
 #include "common/variant.h"
+#include "server/frame_rule.h"
 
 namespace orvala::server {
 
@@ -32,6 +33,13 @@ struct ArgDef {
 // Which interface an entry belongs to.
 enum class InterfaceKind { Unknown, Dispatch, AppServer, Orvala };
 
+class TOrvala;
+class Call;
+// The work of a method on one remote object, inside the method's frame.
+using MethodBody = void (*)(TOrvala& object, Call& call);
+
+// One entry of the interface: everything a method is, in one row, so that
+// adding a method is adding a row (and its body).
 struct MethodDef {
   int slot;             // entry position in the interface, 0-based over all 45 entries
   int32_t dispid;       // 0 for the IUnknown and IDispatch entries
@@ -40,6 +48,8 @@ struct MethodDef {
   std::span<const ArgDef> args;  // without the result
   ResultType result;
   const char* result_name;       // "Result", "AResult"; nullptr without a result
+  FrameRule frame = {};          // the provider operations: no gate, no preset, catch nothing
+  MethodBody body = nullptr;     // nullptr for the IUnknown and IDispatch entries
 };
 
 struct LibraryInfo {
