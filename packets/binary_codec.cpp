@@ -23,7 +23,10 @@ enum class Kind : uint8_t { Data = 1, Delta = 2, Error = 3, Params = 4 };
 constexpr uint64_t kFieldItems = 9;
 constexpr uint64_t kDeltaRowItems = 4;
 constexpr uint64_t kErrorRowItems = 6;
+// A parameter without decimal places leaves its scale out, so that packets
+// written before parameters had one read the same.
 constexpr uint64_t kParamItems = 4;
+constexpr uint64_t kScaledParamItems = 5;
 
 // ---- writing ----
 
@@ -372,11 +375,13 @@ std::vector<uint8_t> Encode(const ParamPacket& packet) {
   w.ArrayHeader(packet.params.size());
   for (const PacketParam& p : packet.params) {
     if (p.data_type > FieldType::Boolean) shape::Fail("unknown field type");
-    w.ArrayHeader(kParamItems);
+    if (p.scale < 0 || p.scale > kMaxParamScale) shape::Fail("parameter scale out of range");
+    w.ArrayHeader(p.scale != 0 ? kScaledParamItems : kParamItems);
     w.Bytes(std::string_view(p.name));
     WriteValue(w, p.value);
     w.Unsigned(static_cast<uint64_t>(p.data_type));
     w.Int(p.param_type);
+    if (p.scale != 0) w.Int(p.scale);
   }
   return w.Take();
 }
@@ -426,7 +431,8 @@ ParamPacket DecodeParams(std::span<const uint8_t> bytes) {
   const uint64_t count = r.ReadArrayHeader();
   packet.params.reserve(static_cast<size_t>(count));
   for (uint64_t i = 0; i < count; ++i) {
-    r.ExpectArray(kParamItems);
+    const uint64_t items = r.ReadArrayHeader();
+    if (items != kParamItems && items != kScaledParamItems) r.Fail("parameter of wrong size");
     PacketParam& p = packet.params.emplace_back();
     p.name = ReadString(r);
     p.value = ReadValue(r);
@@ -434,6 +440,8 @@ ParamPacket DecodeParams(std::span<const uint8_t> bytes) {
     if (type > static_cast<uint64_t>(FieldType::Boolean)) r.Fail("unknown field type");
     p.data_type = static_cast<FieldType>(type);
     p.param_type = r.ReadInt32();
+    if (items == kScaledParamItems) p.scale = r.ReadInt32();
+    if (p.scale < 0 || p.scale > kMaxParamScale) r.Fail("parameter scale out of range");
   }
   r.ExpectEnd();
   return packet;

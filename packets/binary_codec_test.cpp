@@ -280,6 +280,24 @@ TEST(BinaryPacket, MalformedPacketsRaiseError) {
          w.Bytes(std::string_view()), w.Int(1), w.Int(0);
          return w.Take();
        }()},
+      {"parameter with a negative scale", [] {
+         cbor::Writer w = Header(4, 5);
+         w.ArrayHeader(1), w.ArrayHeader(5), w.Bytes(std::string_view("P")), w.Int(1);
+         w.Unsigned(3), w.Int(1), w.Int(-1);
+         return w.Take();
+       }()},
+      {"parameter with a scale beyond NUMERIC's", [] {
+         cbor::Writer w = Header(4, 5);
+         w.ArrayHeader(1), w.ArrayHeader(5), w.Bytes(std::string_view("P")), w.Int(1);
+         w.Unsigned(3), w.Int(1), w.Int(kMaxParamScale + 1);
+         return w.Take();
+       }()},
+      {"parameter of six items", [] {
+         cbor::Writer w = Header(4, 5);
+         w.ArrayHeader(1), w.ArrayHeader(6), w.Bytes(std::string_view("P")), w.Int(1);
+         w.Unsigned(3), w.Int(1), w.Int(2), w.Int(0);
+         return w.Take();
+       }()},
       {"parameter with undefined value", [] {
          cbor::Writer w = Header(4, 5);
          w.ArrayHeader(1), w.ArrayHeader(4), w.Bytes(std::string_view("P")), w.Undefined();

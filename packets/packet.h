@@ -109,11 +109,17 @@ inline constexpr int32_t kParamOutput = 2;
 inline constexpr int32_t kParamInputOutput = 3;
 inline constexpr int32_t kParamResult = 4;
 
+// The most decimal places that a NUMERIC or DECIMAL of the database holds.
+inline constexpr int32_t kMaxParamScale = 18;
+
 struct PacketParam {
   std::string name;
   Value value;
   FieldType data_type = FieldType::Unknown;  // Unknown: the parameter has no type yet
   int32_t param_type = kParamInput;
+  // Decimal places of an integer value: a NUMERIC(15,2) amount of 200.50
+  // travels as 20050 with scale 2, as a data packet's field describes it.
+  int32_t scale = 0;  // 0 to kMaxParamScale
   friend bool operator==(const PacketParam&, const PacketParam&) = default;
 };
 

@@ -106,6 +106,8 @@ inline ParamPacket Params() {
   p.params.push_back({"SMALL", int16_t{-32768}, FieldType::SmallInt, kParamResult});
   p.params.push_back({"BIG", int64_t{INT64_MIN}, FieldType::BigInt, kParamInput});
   p.params.push_back({"OK", true, FieldType::Boolean, kParamInput});
+  p.params.push_back({"AMOUNT", int64_t{-20050}, FieldType::BigInt, kParamInput, 2});
+  p.params.push_back({"RATE4", int64_t{123456}, FieldType::BigInt, kParamOutput, kMaxParamScale});
   return p;
 }
 

@@ -729,6 +729,8 @@ std::vector<uint8_t> Encode(const ParamPacket& packet, bool utf8) {
     w.StringAttribute(node, "name", p.name);
     node.append_attribute("data-type") = kFieldTypeNames[static_cast<int>(p.data_type)];
     node.append_attribute("param-type") = p.param_type;
+    if (p.scale < 0 || p.scale > kMaxParamScale) shape::Fail("parameter scale out of range");
+    if (p.scale != 0) node.append_attribute("scale") = p.scale;
     w.Item(node, p.value, NaturalValueIndex(p.data_type));
   }
   return w.Finish();
@@ -792,6 +794,8 @@ ParamPacket DecodeParams(std::span<const uint8_t> bytes) {
     p.data_type = static_cast<FieldType>(
         IndexOf(kFieldTypeNames, node.attribute("data-type").value(), "field type"));
     p.param_type = Reader::Int<int32_t>(node, "param-type", kParamInput);
+    p.scale = Reader::Int<int32_t>(node, "scale", 0);
+    if (p.scale < 0 || p.scale > kMaxParamScale) shape::Fail("parameter scale out of range");
     int values = 0;
     ForEachElement(node, [&](pugi::xml_node item) {
       if (++values > 1) shape::Fail("parameter with more than one value");

@@ -1,5 +1,7 @@
 #include "providers/packet_writer.h"
 
+#include "providers/field_binding.h"
+
 namespace orvala::providers {
 namespace {
 
@@ -15,12 +17,8 @@ class DetailRun {
       if (p.bound) continue;
       const int field = master.FieldIndex(p.name);
       if (field < 0 || static_cast<size_t>(field) >= master.row().size()) continue;
-      const Value& v = master.row()[static_cast<size_t>(field)];
-      if (IsNull(v)) {
-        p.SetNull(master.fields()[static_cast<size_t>(field)].type);
-      } else {
-        p.Set(v);
-      }
+      const FieldInfo& info = master.fields()[static_cast<size_t>(field)];
+      BindFieldValue(p, master.row()[static_cast<size_t>(field)], info.type, info.scale);
     }
     detail.Open();
   }

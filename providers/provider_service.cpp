@@ -9,6 +9,7 @@
 #include "driver/params.h"
 #include "driver/sql_params.h"
 #include "packets/packet_variant.h"
+#include "providers/field_binding.h"
 #include "providers/packet_writer.h"
 #include "providers/sql_names.h"
 #include "providers/supplier_link.h"
@@ -38,13 +39,20 @@ FieldType TypeOfVariant(VarType type) {
     case VarType::I2: return FieldType::SmallInt;
     case VarType::I4: return FieldType::Integer;
     case VarType::I8: return FieldType::BigInt;
-    case VarType::R8:
-    case VarType::Currency: return FieldType::Double;
+    case VarType::R8: return FieldType::Double;
+    case VarType::Currency: return FieldType::BigInt;
     case VarType::Date: return FieldType::Timestamp;
     case VarType::BStr: return FieldType::String;
     case VarType::Bool: return FieldType::Boolean;
     default: return FieldType::Unknown;
   }
+}
+
+// Money is an integer of ten-thousandths.
+constexpr int kCurrencyScale = 4;
+
+int ScaleOfVariant(const Variant& v) {
+  return v.type() == VarType::Currency ? kCurrencyScale : 0;
 }
 
 Value ValueOfVariant(const Variant& v) {
@@ -53,7 +61,9 @@ Value ValueOfVariant(const Variant& v) {
     case VarType::I4: return v.i4();
     case VarType::I8: return v.i8();
     case VarType::R8: return v.r8();
-    case VarType::Currency: return v.ToDouble();
+    // Exactly, as the fixed-point integer it is: through a double an amount
+    // of 15 digits or more would lose its last ones.
+    case VarType::Currency: return v.currency().scaled;
     case VarType::Date: return FromAutomationDate(v.date().value);
     case VarType::BStr: return CodePage::System().Encode(v.bstr());
     case VarType::Bool: return v.boolean();
@@ -66,7 +76,8 @@ packets::ParamPacket PacketOfParams(const std::vector<FieldInfo>& fields,
   packets::ParamPacket packet;
   packet.code_page = CodePage::System().name();
   for (size_t i = 0; i < fields.size() && i < values.size(); ++i) {
-    packet.params.push_back({fields[i].name, values[i], fields[i].type, param_type});
+    packet.params.push_back(
+        {fields[i].name, values[i], fields[i].type, param_type, fields[i].scale});
   }
   return packet;
 }
@@ -129,6 +140,7 @@ void ProviderService::ReplaceParams(Provider& provider, const Variant& params) {
       p.name = sent.name;
       p.data_type = sent.data_type;
       p.value = sent.value;
+      p.scale = sent.scale;
       p.bound = sent.data_type != FieldType::Unknown;
       list.push_back(std::move(p));
     }
@@ -235,7 +247,7 @@ Variant ProviderService::GetParams(const std::string& name) {
   packets::ParamPacket packet;
   packet.code_page = CodePage::System().name();
   for (const driver::Param& p : query->params()) {
-    packet.params.push_back({p.name, p.value, p.data_type, packets::kParamInput});
+    packet.params.push_back({p.name, p.value, p.data_type, packets::kParamInput, p.scale});
   }
   return packets::ToVariant(packet, packets::Encoding::Binary);
 }
@@ -269,7 +281,9 @@ Variant ProviderService::RowRequest(const std::string& name, const Variant& row,
   driver::Query lookup("RowRequest");
   lookup.SetConnection(connection);
   lookup.SetSql({select.sql});
-  for (size_t i = 0; i < select.params.size(); ++i) lookup.params()[i].Set(select.params[i]);
+  for (size_t i = 0; i < select.params.size(); ++i) {
+    BindFieldValue(lookup.params()[i], select.params[i], select.types[i], select.scales[i]);
+  }
   lookup.Open();
   packets::DataPacket out;
   out.code_page = CodePage::System().name();
@@ -388,6 +402,7 @@ void ProviderService::AddParameter(const std::string& param, const Variant& valu
     driver::Param& p = query->params().ByName(param);
     if (p.data_type == FieldType::Unknown) p.data_type = TypeOfVariant(value.type());
     p.value = ValueOfVariant(value);
+    p.scale = ScaleOfVariant(value);
     // Empty leaves the parameter without a value of its own, so a master
     // row can still supply one.
     p.bound = !value.is_empty();

@@ -389,3 +389,51 @@ TEST_F(ProviderServiceTest, AddParameterMatchesProvidersExactly) {
 
 }  // namespace
 }  // namespace orvala::providers
+
+namespace orvala::providers {
+namespace {
+
+// Every path that binds a scaled amount: parameters that a fetch or an
+// execution sends in a packet, a BLOB row request that finds its row by an
+// amount, and a detail that takes its parameter from a master's amount.
+TEST_F(ProviderServiceTest, ScaledAmountsBindWithTheirDecimalPlaces) {
+  Sql("create table TN (ID integer not null, B numeric(15,2), M blob sub_type text)");
+  Sql("insert into TN values (1, -123.45, 'memo one')");
+  Sql("insert into TN values (2, 200.50, 'memo two')");
+  auto amount = [](const char* name, int64_t unscaled) {
+    packets::ParamPacket params;
+    params.params.push_back({name, unscaled, FieldType::BigInt, packets::kParamInput, 2});
+    return packets::ToVariant(params, packets::Encoding::Binary);
+  };
+
+  service_.AddProvider("P", "select ID from TN where B = :B");
+  const packets::DataPacket found = Fetch("P", -1, 0, amount("B", -12345));
+  ASSERT_EQ(found.rows.size(), 1u);
+  EXPECT_EQ(found.rows[0].values[0], Value{int32_t{1}});
+
+  service_.AddProvider("U", "update TN set B = :B where ID = 2");
+  Variant params = amount("B", -999999999999999);
+  service_.Execute("U", "", params);
+  EXPECT_EQ(Count("select count(*) from TN where ID = 2 and B = -9999999999999.99"), 1);
+
+  service_.AddProvider("R", "select ID, B, M from TN");
+  const packets::DataPacket all = Fetch("R", -1);
+  packets::DeltaPacket row;
+  row.fields = all.fields;
+  row.rows.push_back(Modify(all, 0, {}));
+  const packets::DataPacket blobs = packets::DataPacketFromVariant(
+      service_.RowRequest("R", packets::ToVariant(row, packets::Encoding::Binary), 2));
+  ASSERT_EQ(blobs.rows.size(), 1u);
+  EXPECT_EQ(blobs.rows[0].values[2], Value{std::string("memo one")});
+
+  service_.AddMasterProvider("M", "select B from TN where ID = 1", "MS");
+  service_.AddDetailProvider("D", "select ID from TN where B = :B", "MS");
+  const packets::DataPacket nested = Fetch("M", -1);
+  ASSERT_EQ(nested.rows.size(), 1u);
+  ASSERT_EQ(nested.rows[0].details.size(), 1u);
+  ASSERT_EQ(nested.rows[0].details[0].size(), 1u);
+  EXPECT_EQ(nested.rows[0].details[0][0].values[0], Value{int32_t{1}});
+}
+
+}  // namespace
+}  // namespace orvala::providers

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/error.h"
+#include "providers/field_binding.h"
 #include "providers/sql_names.h"
 #include "providers/update_sql.h"
 
@@ -91,13 +92,8 @@ class Walk {
         BuildUpdateStatement(row.kind, fields, row, QuoteTableName(table, quote), quote);
     driver::Query& prepared = Prepared(statement.sql);
     for (size_t i = 0; i < statement.params.size() && i < prepared.params().size(); ++i) {
-      driver::Param& p = prepared.params()[i];
-      p.data_type = FieldType::Unknown;
-      if (IsNull(statement.params[i])) {
-        p.SetNull(statement.types[i] == FieldType::Unknown ? FieldType::String : statement.types[i]);
-      } else {
-        p.Set(statement.params[i]);
-      }
+      BindFieldValue(prepared.params()[i], statement.params[i], statement.types[i],
+                     statement.scales[i]);
     }
     const int64_t affected = prepared.Execute(&tx_);
     if (affected == 0) throw Error(kNotFound);
