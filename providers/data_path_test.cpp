@@ -131,5 +131,43 @@ AS_ApplyUpdates SelectFornitoriDitte {"modify":[{"old":{"ID_FORNITORI":2,"ID_DIT
             1);
 }
 
+// A column computed by an expression comes from no table: it has no
+// origin, and the resolver writes the column that the field is named after.
+TEST_F(DataPathTest, ComputedColumnsHaveNoOriginAndResolveByTheirName) {
+  Sql("create table TC (ID integer not null, S varchar(20), K varchar(5))");
+  Sql("insert into TC values (1, 'a', 'k')");
+  struct Case {
+    const char* sql;
+    const char* field;
+    const char* old_value;
+  };
+  const Case cases[] = {
+      {"select ID, cast(S as varchar(20)) as S from TC", "S", "a"},
+      {"select ID, S || '' as S from TC", "S", "b"},
+      {"select ID, 'k' as K from TC", "K", "k"},
+  };
+  std::string script = "OpenDB\n";
+  const char* next[] = {"b", "c", "z"};
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const std::string name = "C" + std::to_string(i);
+    script += "AddProvider " + name + " \"" + cases[i].sql + "\"\n";
+    script += "AS_GetRecords " + name + " -1\n";
+    script += "AS_ApplyUpdates " + name + " {\"modify\":[{\"old\":{\"ID\":1,\"" + cases[i].field +
+              "\":\"" + cases[i].old_value + "\"},\"new\":{\"" + cases[i].field + "\":\"" +
+              next[i] + "\"}}]} 0\n";
+  }
+  const CliRun run = Run(script);
+  ASSERT_EQ(run.exit_status, 0) << run.errors;
+  ASSERT_EQ(run.calls.size(), 1 + 3 * std::size(cases)) << run.errors;
+  for (size_t i = 0; i < std::size(cases); ++i) {
+    const Json& fetched = run.calls[2 + 3 * i];
+    ASSERT_EQ(fetched["fields"].size(), 2u) << cases[i].sql;
+    EXPECT_EQ(fetched["fields"][0]["origin"], "TC.ID") << cases[i].sql;
+    EXPECT_FALSE(fetched["fields"][1].contains("origin")) << fetched.dump();
+    EXPECT_EQ(run.calls[3 + 3 * i]["errorCount"], 0) << run.calls[3 + 3 * i].dump();
+  }
+  EXPECT_EQ(Text("select S || ' ' || K from TC"), "c z");
+}
+
 }  // namespace
 }  // namespace orvala::providers

@@ -41,7 +41,9 @@ packets::Field PacketField(const FieldInfo& info) {
   f.size = info.size;
   f.scale = info.scale;
   f.required = info.required;
-  if (!info.origin.empty()) f.origin = info.relation + "." + info.origin;
+  // An expression has no table: it gets no origin (never ".CAST"), and the
+  // resolver then writes the column that the field is named after.
+  if (!info.relation.empty() && !info.origin.empty()) f.origin = info.relation + "." + info.origin;
   return f;
 }
 
