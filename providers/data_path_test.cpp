@@ -169,5 +169,25 @@ TEST_F(DataPathTest, ComputedColumnsHaveNoOriginAndResolveByTheirName) {
   EXPECT_EQ(Text("select S || ' ' || K from TC"), "c z");
 }
 
+// A field whose name holds a quote, as a client may name it, stays one
+// column name: it cannot rewrite the columns around it.
+TEST_F(DataPathTest, AHostileFieldNameCannotRewriteAnotherColumn) {
+  Sql("create table TH (ID integer not null, D varchar(10), E varchar(10))");
+  Sql("insert into TH values (1, 'd', 'e')");
+  const CliRun run = Run(R"(OpenDB
+AddProvider H "select ID, cast(D as varchar(10)) as \"D\"\" = 'X', \"\"E\" from TH"
+AS_GetRecords H -1
+AS_ApplyUpdates H {"modify":[{"old":{"ID":1,"D\" = 'X', \"E":"d"},"new":{"D\" = 'X', \"E":"y"}}]} 0
+)");
+  ASSERT_EQ(run.exit_status, 0) << run.errors;
+  ASSERT_EQ(run.calls.size(), 4u) << run.errors;
+  EXPECT_EQ(run.calls[2]["fields"][1]["name"], "D\" = 'X', \"E") << run.calls[2].dump();
+  EXPECT_EQ(run.calls[3]["errorCount"], 1) << run.calls[3].dump();
+  EXPECT_NE(run.calls[3]["errors"][0]["message"].get<std::string>().find("Column unknown"),
+            std::string::npos)
+      << run.calls[3].dump();
+  EXPECT_EQ(Text("select D || ' ' || E from TH"), "d e");
+}
+
 }  // namespace
 }  // namespace orvala::providers

@@ -46,7 +46,7 @@ UpdateStatement BuildUpdateStatement(packets::UpdateKind kind,
   }
 
   std::vector<std::string> lines;
-  auto quoted = [&](const std::string& column) { return quote + column + quote; };
+  auto quoted = [&](const std::string& column) { return QuoteIdentifier(column, quote); };
   auto add_where = [&] {
     if (where.empty()) throw Error("Unable to find record.  No key specified");
     lines.push_back("where");
