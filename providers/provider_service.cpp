@@ -8,6 +8,7 @@
 #include "common/error.h"
 #include "driver/params.h"
 #include "driver/sql_params.h"
+#include "packets/code_pages.h"
 #include "packets/packet_variant.h"
 #include "providers/field_binding.h"
 #include "providers/packet_writer.h"
@@ -69,6 +70,73 @@ Value ValueOfVariant(const Variant& v) {
     case VarType::Bool: return v.boolean();
     default: return std::monostate{};
   }
+}
+
+// A delta's strings in the code page of the connection, which is the one
+// its statements bind them in. A character that the connection's code page
+// lacks would be stored as another one (or compared as another one): the
+// whole delta is refused before anything is written.
+class DeltaRecoder {
+ public:
+  explicit DeltaRecoder(const std::string& from)
+      : from_(packets::CodePageNamed(from)), to_(CodePage::System()) {}
+
+  void Recode(packets::DeltaPacket& delta) const {
+    if (from_->name() == to_.name()) return;
+    if (delta.table_name) delta.table_name = Text(*delta.table_name);
+    Fields(delta.fields);
+    Rows(delta.fields, delta.rows);
+    delta.code_page = to_.name();
+  }
+
+ private:
+  std::string Text(const std::string& bytes) const {
+    const std::u16string text = from_->Decode(bytes);
+    std::string out = to_.Encode(text);
+    if (to_.Decode(out) != text) {
+      throw Error("The delta holds a character that code page " + to_.name() +
+                  " of the database cannot hold");
+    }
+    return out;
+  }
+  void Fields(std::vector<packets::Field>& fields) const {
+    for (packets::Field& f : fields) {
+      f.name = Text(f.name);
+      f.origin = Text(f.origin);
+      Fields(f.children);
+    }
+  }
+  // BLOB bytes are no text and stay as they are.
+  void RecodeValue(const packets::Field& field, Value& value) const {
+    if (field.type == FieldType::Blob) return;
+    if (auto* s = std::get_if<std::string>(&value)) *s = Text(*s);
+  }
+  void Rows(const std::vector<packets::Field>& fields, std::vector<packets::DeltaRow>& rows) const {
+    for (packets::DeltaRow& row : rows) {
+      size_t plain = 0, nested = 0;
+      for (const packets::Field& f : fields) {
+        if (f.is_nested()) {
+          if (nested < row.details.size()) Rows(f.children, row.details[nested]);
+          ++nested;
+          continue;
+        }
+        if (plain < row.old_values.size()) RecodeValue(f, row.old_values[plain]);
+        if (plain < row.new_values.size() && row.new_values[plain]) {
+          RecodeValue(f, *row.new_values[plain]);
+        }
+        ++plain;
+      }
+    }
+  }
+
+  std::shared_ptr<const CodePage> from_;
+  const CodePage& to_;
+};
+
+packets::DeltaPacket DeltaInDatabaseCodePage(const Variant& delta) {
+  packets::DeltaPacket packet = packets::DeltaPacketFromVariant(delta);
+  DeltaRecoder(packet.code_page).Recode(packet);
+  return packet;
 }
 
 packets::ParamPacket PacketOfParams(const std::vector<FieldInfo>& fields,
@@ -209,7 +277,7 @@ Variant ProviderService::ApplyUpdates(const std::string& name, const Variant& de
   Provider& provider = Require(name);
   const auto guard = LockFor(provider);
   if (!provider.query()) throw Error("Missing DataSet property");
-  const packets::DeltaPacket packet = packets::DeltaPacketFromVariant(delta);
+  const packets::DeltaPacket packet = DeltaInDatabaseCodePage(delta);
   ResolveTarget target;
   target.query = provider.query();
   target.hook = provider.hook;
@@ -268,7 +336,7 @@ Variant ProviderService::RowRequest(const std::string& name, const Variant& row,
     throw Error("Unable to find record.  No key specified");
   }
   if (!(request_type & kRequestBlobs)) return Variant::Null();
-  const packets::DeltaPacket packet = packets::DeltaPacketFromVariant(row);
+  const packets::DeltaPacket packet = DeltaInDatabaseCodePage(row);
   if (packet.rows.empty()) return Variant::Null();
   driver::Connection* connection = query->connection();
   if (!connection) throw Error("SQLConnection property required for this operation");

@@ -437,3 +437,49 @@ TEST_F(ProviderServiceTest, ScaledAmountsBindWithTheirDecimalPlaces) {
 
 }  // namespace
 }  // namespace orvala::providers
+
+namespace orvala::providers {
+namespace {
+
+// A delta written in another single-byte code page reaches the database
+// as the same characters, in SET and in WHERE; a character that the
+// database's code page lacks refuses the whole delta instead of storing
+// another one.
+TEST_F(ProviderServiceTest, ADeltaInAnotherCodePageIsConverted) {
+  ASSERT_EQ(CodePage::System().name(), "WINDOWS-1252");
+  Sql("create table TE (ID integer not null, S varchar(10))");
+  Sql("insert into TE values (1, '\x80uro')");  // the euro sign in WINDOWS-1252
+  Sql("insert into TE values (2, 'x')");
+  auto delta = [](const char* code_page, int32_t id, const std::string& old_text,
+                  const std::string& new_text) {
+    packets::DeltaPacket d;
+    d.code_page = code_page;
+    packets::Field id_field;
+    id_field.name = "ID";
+    id_field.type = FieldType::Integer;
+    packets::Field s_field;
+    s_field.name = "S";
+    s_field.type = FieldType::String;
+    s_field.size = 10;
+    d.fields = {id_field, s_field};
+    packets::DeltaRow row;
+    row.kind = packets::UpdateKind::Modify;
+    row.old_values = {id, old_text};
+    row.new_values = {std::nullopt, Value{new_text}};
+    d.rows.push_back(row);
+    return d;
+  };
+  service_.AddProvider("E", "select * from TE");
+  int32_t errors = -1;
+  // ISO-8859-15 has the euro sign at A4 and the ligature oe at BD.
+  EXPECT_TRUE(Apply("E", delta("ISO-8859-15", 1, "\xA4uro", "\xBD\xA4"), 0, errors).rows.empty());
+  EXPECT_EQ(errors, 0);
+  EXPECT_EQ(Count("select count(*) from TE where ID = 1 and S = '\x9C\x80'"), 1);
+  // WINDOWS-1250 has the Polish l with stroke at B3; WINDOWS-1252 lacks it.
+  EXPECT_EQ(Message([&] { Apply("E", delta("WINDOWS-1250", 2, "x", "\xB3"), 0, errors); }),
+            "The delta holds a character that code page WINDOWS-1252 of the database cannot hold");
+  EXPECT_EQ(Count("select count(*) from TE where ID = 2 and S = 'x'"), 1);
+}
+
+}  // namespace
+}  // namespace orvala::providers
