@@ -189,5 +189,34 @@ AS_ApplyUpdates H {"modify":[{"old":{"ID":1,"D\" = 'X', \"E":"d"},"new":{"D\" = 
   EXPECT_EQ(Text("select D || ' ' || E from TH"), "d e");
 }
 
+// A detail fetched on its own follows its master's current row; a
+// parameter with a value of its own keeps it.
+TEST_F(DataPathTest, ADetailFetchedAloneTakesTheMastersCurrentRow) {
+  Sql("create table TM (HID integer not null, NAME varchar(10))");
+  Sql("create table TL (HID integer not null, LINE integer not null)");
+  Sql("insert into TM values (1, 'one')");
+  Sql("insert into TM values (2, 'two')");
+  for (const char* line : {"(1, 11)", "(1, 12)", "(2, 21)"}) {
+    Sql(std::string("insert into TL values ") + line);
+  }
+  const CliRun run = Run(R"(OpenDB
+AddMasterProvider M "select HID, NAME from TM order by HID" MS
+AddDetailProvider D "select LINE from TL where HID = :HID order by LINE" MS
+AS_GetRecords M 1
+AS_GetRecords D -1
+AS_GetRecords M 1
+AS_GetRecords D -1
+AddParameter HID {"vt":"I4","value":1} D
+AS_GetRecords D -1
+)");
+  ASSERT_EQ(run.exit_status, 0) << run.errors;
+  ASSERT_EQ(run.calls.size(), 9u) << run.errors;
+  EXPECT_EQ(run.calls[3]["rows"][0][0], 1) << run.calls[3].dump();
+  EXPECT_EQ(run.calls[4]["rows"], Json::parse("[[11], [12]]")) << run.calls[4].dump();
+  EXPECT_EQ(run.calls[5]["rows"][0][0], 2) << run.calls[5].dump();
+  EXPECT_EQ(run.calls[6]["rows"], Json::parse("[[21]]")) << run.calls[6].dump();
+  EXPECT_EQ(run.calls[8]["rows"], Json::parse("[[11], [12]]")) << run.calls[8].dump();
+}
+
 }  // namespace
 }  // namespace orvala::providers

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "common/codepage.h"
 #include "common/datetime.h"
@@ -197,6 +198,24 @@ std::vector<driver::Query*> ProviderService::DetailsOf(const driver::Query* mast
   return details;
 }
 
+const driver::Query* ProviderService::MasterOf(const driver::Query* detail) const {
+  for (const auto& [linked, source] : links_) {
+    if (linked == detail && source) return source->dataset;
+  }
+  return nullptr;
+}
+
+void ProviderService::OpenQuery(Provider& provider) {
+  driver::Query& query = *provider.query();
+  const driver::Query* master = MasterOf(&query);
+  {
+    std::optional<MasterValues> from_master;
+    if (master && master->is_open()) from_master.emplace(query, *master);
+    query.Open();
+  }
+  provider.opened_query = true;
+}
+
 void ProviderService::ReplaceParams(Provider& provider, const Variant& params) {
   driver::Query* query = provider.query();
   const packets::ParamPacket packet = packets::ParamPacketFromVariant(params);
@@ -247,10 +266,7 @@ Variant ProviderService::GetRecords(const std::string& name, int32_t count, int3
         return Variant::Null();
       }
     }
-    if (!query->is_open()) {
-      query->Open();
-      provider.opened_query = true;
-    }
+    if (!query->is_open()) OpenQuery(provider);
     const providers::DetailsOf details = [this](const driver::Query* m) { return DetailsOf(m); };
     packets::DataPacket packet;
     packet.code_page = CodePage::System().name();
@@ -326,10 +342,7 @@ Variant ProviderService::RowRequest(const std::string& name, const Variant& row,
   const auto guard = LockFor(provider);
   driver::Query* query = provider.query();
   if (!query) throw Error("Missing DataSet property");
-  if (!query->is_open()) {
-    query->Open();
-    provider.opened_query = true;
-  }
+  if (!query->is_open()) OpenQuery(provider);
   // No query knows a key column, so a row can never be refreshed by key.
   if ((request_type & kRequestRecord) ||
       ((request_type & kRequestDetails) && !DetailsOf(query).empty())) {
