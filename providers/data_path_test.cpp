@@ -218,5 +218,26 @@ AS_GetRecords D -1
   EXPECT_EQ(run.calls[8]["rows"], Json::parse("[[11], [12]]")) << run.calls[8].dump();
 }
 
+// Executing a provider whose SQL is a SELECT runs it and hands back
+// nothing: no rows, and no row's columns as output parameters.
+TEST_F(DataPathTest, ExecutingASelectReturnsNoRowsNorOutputs) {
+  Sql("create table TS (ID integer not null)");
+  for (int i = 1; i <= 3; ++i) Sql("insert into TS values (" + std::to_string(i) + ")");
+  const CliRun run = Run(R"(OpenDB
+AddProvider S "select ID from TS where ID >= :LO"
+AS_Execute ["S", "", {"LO": 1}]
+AddProvider P "execute procedure NEXTVAL_NOT_THERE"
+AS_Execute P
+)");
+  ASSERT_EQ(run.exit_status, 0) << run.errors;
+  ASSERT_EQ(run.calls.size(), 5u) << run.errors;
+  EXPECT_EQ(run.calls[2]["status"], "0x00000000") << run.calls[2].dump();
+  EXPECT_FALSE(run.calls[2].contains("error")) << run.calls[2].dump();
+  EXPECT_TRUE(!run.calls[2].contains("params") || run.calls[2]["params"].empty())
+      << run.calls[2].dump();
+  // Anything else still executes as a statement, and its failure reaches the client.
+  EXPECT_NE(run.calls[4]["status"], "0x00000000") << run.calls[4].dump();
+}
+
 }  // namespace
 }  // namespace orvala::providers

@@ -378,6 +378,19 @@ void ProviderService::Execute(const std::string& name, const std::string& comman
   Provider& provider = Require(name);
   const auto guard = LockFor(provider);
   driver::Query* query = TakeRequest(provider, command_text, params);
+  if (IsSelectStatement(query->sql_text())) {
+    // A SELECT runs as its statement does: its cursor opens and closes, no
+    // row comes back and none is taken for output parameters. It runs
+    // apart, so that a fetch this query is in the middle of goes on.
+    driver::Query statement(query->name());
+    statement.SetConnection(query->connection());
+    statement.SetSql(query->sql());
+    statement.ReplaceParams(query->params());
+    statement.Open();
+    statement.Close();
+    params = Variant::Null();
+    return;
+  }
   query->Execute();
   params = packets::ToVariant(
       PacketOfParams(query->output_fields(), query->outputs(), packets::kParamOutput),

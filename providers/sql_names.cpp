@@ -81,6 +81,28 @@ std::string TableNameFromSql(std::string_view sql) {
   return name;
 }
 
+bool IsSelectStatement(std::string_view sql) {
+  size_t i = 0;
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '(') {
+      ++i;
+    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      const size_t end = sql.find('\n', i);
+      i = end == std::string_view::npos ? sql.size() : end;
+    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      const size_t end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 2;
+    } else {
+      break;
+    }
+  }
+  size_t end = i;
+  while (end < sql.size() && IsWordChar(sql[end])) ++end;
+  const std::string_view word = sql.substr(i, end - i);
+  return driver::EqualsIgnoreCase(word, "SELECT") || driver::EqualsIgnoreCase(word, "WITH");
+}
+
 std::string TableNameFromDelta(std::string_view name) {
   if (!name.empty() && (name.front() == '"' || name.front() == '\'' || name.front() == '`')) {
     return std::string(name);

@@ -15,6 +15,10 @@ namespace orvala::providers {
 // removed and dotted parts joined by "."; "" when there is none.
 std::string TableNameFromSql(std::string_view sql);
 
+// Whether the SQL text is a SELECT (perhaps opened by WITH or by
+// parentheses), whose statement hands back rows rather than outputs.
+bool IsSelectStatement(std::string_view sql);
+
 // A table name from a delta's TABLE_NAME: used as written when it carries
 // quotes, folded to upper case otherwise.
 std::string TableNameFromDelta(std::string_view name);

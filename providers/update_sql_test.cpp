@@ -112,6 +112,16 @@ TEST(SqlNamesTest, TableNamesAndQuoting) {
   EXPECT_EQ(ColumnName("Codice", "ARTICOLI.CODICE"), "CODICE");
 }
 
+TEST(SqlNamesTest, SelectStatementsAreTold) {
+  for (const char* sql : {"select 1 from rdb$database", "  -- c\n(SELECT 1 from t)",
+                          "/* x */ with a as (select 1 from t) select * from a"}) {
+    EXPECT_TRUE(IsSelectStatement(sql)) << sql;
+  }
+  for (const char* sql : {"update t set a = 1", "execute procedure p", "selected", ""}) {
+    EXPECT_FALSE(IsSelectStatement(sql)) << sql;
+  }
+}
+
 // No name can leave its quotes: a quote inside is doubled, and a table
 // that arrives quoted must close its own quotes.
 TEST(SqlNamesTest, HostileNamesStayInsideTheirQuotes) {
