@@ -88,13 +88,35 @@ struct DeltaPacket {
 inline constexpr int32_t kResponseSkip = 1;
 inline constexpr int32_t kResponseAbort = 2;
 
+// One step from a row of the delta's top level down to a row of a nested
+// delta: the parent row's record number within its list, and the nested
+// field whose rows the next step (or the failed row) counts among.
+struct ErrorStep {
+  int32_t record_number = 0;
+  std::string nested_field;
+  friend bool operator==(const ErrorStep&, const ErrorStep&) = default;
+};
+
 struct ErrorRow {
+  // Counted from 1 within the failed row's own list: the delta's top level,
+  // or the nested delta that `path` leads to.
   int32_t record_number = 0;
   int32_t response = kResponseSkip;
   std::string message;
   std::string context;
   int32_t category = 1;
+  // The database's own code of the failure (335544665 for a unique-key
+  // violation); 0 for the resolver's own failures.
   int32_t error_code = 0;
+  // Empty for a row of the top level; else the parents from the top down,
+  // so that a client tells a detail row from the master row of its number.
+  std::vector<ErrorStep> path = {};
+  // The failed row as the delta carried it, without its nested deltas,
+  // with the plain fields of its level: a client can show it and reconcile
+  // it without matching by number. Both empty when not carried (packets
+  // written before error rows had them).
+  std::vector<Field> fields = {};
+  std::optional<DeltaRow> row = {};
   friend bool operator==(const ErrorRow&, const ErrorRow&) = default;
 };
 

@@ -715,6 +715,23 @@ std::vector<uint8_t> Encode(const ErrorPacket& packet, bool utf8) {
     node.append_attribute("error-code") = row.error_code;
     w.StringText(node.append_child("message"), row.message);
     w.StringText(node.append_child("context"), row.context);
+    if (!row.path.empty()) {
+      shape::CheckDepth(static_cast<int>(row.path.size()));
+      auto path = node.append_child("path");
+      for (const ErrorStep& step : row.path) {
+        auto step_node = path.append_child("step");
+        step_node.append_attribute("record-number") = step.record_number;
+        w.StringAttribute(step_node, "field", step.nested_field);
+      }
+    }
+    if (row.row || !row.fields.empty()) {
+      shape::CheckErrorRowShape(row);
+      auto failed = node.append_child("failed");
+      w.Fields(failed.append_child("fields"), row.fields);
+      w.DeltaRows(failed.append_child("rows"),
+                  row.row ? std::vector<DeltaRow>{*row.row} : std::vector<DeltaRow>{}, row.fields,
+                  0);
+    }
   }
   return w.Finish();
 }
@@ -769,7 +786,7 @@ ErrorPacket DecodeError(std::span<const uint8_t> bytes) {
   packet.code_page = r.code_page();
   ForEachElement(RequiredChild(root, "rows"), [&](pugi::xml_node node) {
     ExpectName(node, "error");
-    ExpectOnly(node, {"message", "context"});
+    ExpectOnly(node, {"message", "context", "path", "failed"});
     ErrorRow& row = packet.rows.emplace_back();
     row.record_number = Reader::Int<int32_t>(node, "record-number", 0);
     row.response = Reader::Int<int32_t>(node, "response", kResponseSkip);
@@ -777,6 +794,23 @@ ErrorPacket DecodeError(std::span<const uint8_t> bytes) {
     row.error_code = Reader::Int<int32_t>(node, "error-code", 0);
     if (const auto message = Child(node, "message")) row.message = r.StringText(message);
     if (const auto context = Child(node, "context")) row.context = r.StringText(context);
+    if (const auto path = Child(node, "path")) {
+      ForEachElement(path, [&](pugi::xml_node step_node) {
+        ExpectName(step_node, "step");
+        ErrorStep& step = row.path.emplace_back();
+        step.record_number = Reader::Int<int32_t>(step_node, "record-number", 0);
+        step.nested_field = r.StringAttribute(step_node, "field");
+        shape::CheckDepth(static_cast<int>(row.path.size()));
+      });
+    }
+    if (const auto failed = Child(node, "failed")) {
+      ExpectOnly(failed, {"fields", "rows"});
+      row.fields = r.Fields(RequiredChild(failed, "fields"), 0);
+      std::vector<DeltaRow> rows = r.DeltaRows(RequiredChild(failed, "rows"), row.fields, 0);
+      if (rows.size() > 1) shape::Fail("error row with several failed rows");
+      if (!rows.empty()) row.row = std::move(rows.front());
+      shape::CheckErrorRowShape(row);
+    }
   });
   return packet;
 }
