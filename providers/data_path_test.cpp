@@ -239,5 +239,25 @@ AS_Execute P
   EXPECT_NE(run.calls[4]["status"], "0x00000000") << run.calls[4].dump();
 }
 
+// A database error in a row carries the database's own code, and every
+// error row the values the row failed with. (Detail rows and their path:
+// ClientRoundTripTest.AFailingDetailRowIsMarkedWhereItStands.)
+TEST_F(DataPathTest, ErrorRowsCarryTheDatabasesCodeAndTheValues) {
+  Sql("create table TK (ID integer not null primary key, N numeric(15,2))");
+  Sql("insert into TK values (1, 1.50)");
+  const CliRun run = Run(R"(OpenDB
+AddProvider K "select * from TK"
+AS_ApplyUpdates K {"insert":[{"ID":1,"N":"-2.25"}]} 0
+)");
+  ASSERT_EQ(run.exit_status, 0) << run.errors;
+  ASSERT_EQ(run.calls.size(), 3u) << run.errors;
+  const Json& failed = run.calls[2]["errors"][0];
+  EXPECT_EQ(failed["errorCode"], 335544665) << failed.dump();
+  EXPECT_FALSE(failed.contains("path"));
+  EXPECT_EQ(failed["row"], Json::parse(R"({"kind":"insert","new":{"ID":1,"N":"-2.25"}})"))
+      << failed.dump();
+  EXPECT_EQ(Scalar("select N from TK where ID = 1"), 150);
+}
+
 }  // namespace
 }  // namespace orvala::providers
