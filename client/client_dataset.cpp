@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <limits>
-#include <set>
+#include <map>
 #include <utility>
 
 #include "client/code_pages.h"
@@ -320,16 +320,35 @@ packets::DeltaPacket ClientDataset::Delta() const {
   return delta;
 }
 
-std::vector<RowError> ClientDataset::MatchErrors(const packets::ErrorPacket& errors) const {
-  const std::vector<Change> changes = Changes();
-  std::vector<RowError> matched;
-  for (const packets::ErrorRow& e : errors.rows) {
-    if (e.record_number < 1 || static_cast<size_t>(e.record_number) > changes.size()) {
-      throw Error("The error packet names record " + std::to_string(e.record_number) +
+std::pair<const ClientDataset*, ClientDataset::Change> ClientDataset::Locate(
+    const packets::ErrorRow& error) const {
+  auto change = [](const ClientDataset& ds, int32_t record) {
+    std::vector<Change> changes = ds.Changes();
+    if (record < 1 || static_cast<size_t>(record) > changes.size()) {
+      throw Error("The error packet names record " + std::to_string(record) +
                   ", which the delta does not hold");
     }
-    const Change& c = changes[static_cast<size_t>(e.record_number) - 1];
-    const Row& row = c.deleted ? deleted_[c.index] : rows_[c.index];
+    return std::move(changes[static_cast<size_t>(record) - 1]);
+  };
+  const ClientDataset* ds = this;
+  for (const packets::ErrorStep& step : error.path) {
+    const Change c = change(*ds, step.record_number);
+    const Row& row = c.deleted ? ds->deleted_[c.index] : ds->rows_[c.index];
+    const std::optional<size_t> field = ds->FieldIndex(step.nested_field);
+    if (!field || !ds->fields_[*field].is_nested()) {
+      throw Error("The error packet names the nested field " + step.nested_field +
+                  ", which the delta does not hold");
+    }
+    ds = &row.details[ds->nested_of_field_[*field]];
+  }
+  return {ds, change(*ds, error.record_number)};
+}
+
+std::vector<RowError> ClientDataset::MatchErrors(const packets::ErrorPacket& errors) const {
+  std::vector<RowError> matched;
+  for (const packets::ErrorRow& e : errors.rows) {
+    const auto [ds, c] = Locate(e);
+    const Row& row = c.deleted ? ds->deleted_[c.index] : ds->rows_[c.index];
     RowError r;
     r.error = e;
     r.kind = c.delta.kind;
@@ -341,41 +360,69 @@ std::vector<RowError> ClientDataset::MatchErrors(const packets::ErrorPacket& err
   return matched;
 }
 
-void ClientDataset::MergeRow(Row& row) {
+void ClientDataset::MergeOwnValues(Row& row) {
   row.original = row.values;
   std::fill(row.assigned.begin(), row.assigned.end(), false);
   row.changed_at = 0;
   row.error.reset();
+}
+
+void ClientDataset::MergeRow(Row& row) {
+  MergeOwnValues(row);
   for (ClientDataset& detail : row.details) detail.MergeChangeLog();
 }
 
 void ClientDataset::Reconcile(const packets::ErrorPacket& errors) {
-  const std::vector<RowError> failed = MatchErrors(errors);
-  const std::vector<Change> changes = Changes();
+  MatchErrors(errors);  // a packet that does not fit the delta changes nothing
   bool committed = true;
+  std::vector<const packets::ErrorRow*> all;
   for (const packets::ErrorRow& e : errors.rows) {
     if (e.response == packets::kResponseAbort) committed = false;
+    all.push_back(&e);
   }
-  std::set<size_t> failed_records;
-  for (const RowError& f : failed) failed_records.insert(static_cast<size_t>(f.error.record_number));
+  ReconcileLevel(all, 0, committed);
+}
 
+void ClientDataset::ReconcileLevel(const std::vector<const packets::ErrorRow*>& errors,
+                                   size_t depth, bool committed) {
+  const std::vector<Change> changes = Changes();
+  std::map<size_t, std::string> failed;                      // change index: message
+  std::map<size_t, std::vector<const packets::ErrorRow*>> below;  // change index: its details' errors
+  for (const packets::ErrorRow* e : errors) {
+    if (e->path.size() == depth) {
+      failed[static_cast<size_t>(e->record_number) - 1] = e->message;
+    } else {
+      below[static_cast<size_t>(e->path[depth].record_number) - 1].push_back(e);
+    }
+  }
   std::vector<bool> drop_deleted(deleted_.size(), false);
   for (size_t k = 0; k < changes.size(); ++k) {
     const Change& c = changes[k];
     Row& row = c.deleted ? deleted_[c.index] : rows_[c.index];
-    if (failed_records.count(k + 1)) continue;
+    // Each detail row stands or falls by its own errors, whatever its
+    // master row's fate.
+    const auto deeper = below.find(k);
+    for (size_t f = 0; f < fields_.size(); ++f) {
+      if (!fields_[f].is_nested()) continue;
+      std::vector<const packets::ErrorRow*> mine;
+      if (deeper != below.end()) {
+        for (const packets::ErrorRow* e : deeper->second) {
+          if (FieldIndex(e->path[depth].nested_field) == f) mine.push_back(e);
+        }
+      }
+      row.details[nested_of_field_[f]].ReconcileLevel(mine, depth + 1, committed);
+    }
+    if (const auto it = failed.find(k); it != failed.end()) {
+      row.error = it->second;
+      continue;
+    }
     row.error.reset();
     if (!committed) continue;
     if (c.deleted) {
       drop_deleted[c.index] = true;
     } else {
-      MergeRow(row);
+      MergeOwnValues(row);
     }
-  }
-  for (const RowError& f : failed) {
-    const Change& c = changes[static_cast<size_t>(f.error.record_number) - 1];
-    Row& row = c.deleted ? deleted_[c.index] : rows_[c.index];
-    row.error = f.error.message;
   }
   std::vector<Row> kept;
   for (size_t i = 0; i < deleted_.size(); ++i) {

@@ -32,11 +32,15 @@ namespace orvala::client {
 
 class ClientDataset;
 
-// A row of the last apply that failed, as the error packet names it.
+// A row of the last apply that failed, as the error packet names it. A
+// detail row of a nested delta is named by the error's path (master record,
+// nested field, detail record); its position is then among the rows of
+// that master row's nested table.
 struct RowError {
   packets::ErrorRow error;
   packets::UpdateKind kind = packets::UpdateKind::Unmodified;
-  // Where the row stands among the visible rows; nullopt for a deleted row.
+  // Where the row stands among the visible rows of the dataset that holds
+  // it; nullopt for a deleted row.
   std::optional<size_t> position;
   std::vector<Value> old_values;  // empty for an inserted row
   std::vector<Value> values;      // as the client holds it now
@@ -100,12 +104,15 @@ class ClientDataset {
   void set_table_name(std::optional<std::string> table) { table_name_ = std::move(table); }
 
   // The error packet of an apply read against the delta that Delta() gave
-  // (unchanged since): record N is the delta's row N.
+  // (unchanged since): record N is row N of the delta's list that the
+  // error's path leads to (the top level when it has none). Fails with an
+  // Error when the packet names a row that the delta does not hold.
   std::vector<RowError> MatchErrors(const packets::ErrorPacket& errors) const;
   // After an apply: when the call committed (no row was answered with
-  // "abort"), every row that did not fail is merged; the failing rows keep
-  // their changes and their messages. When it did not commit, nothing is
-  // merged and the messages are attached.
+  // "abort"), every row that did not fail is merged, detail rows included;
+  // the failing rows, master or detail, keep their changes and their
+  // messages. When it did not commit, nothing is merged and the messages
+  // are attached.
   void Reconcile(const packets::ErrorPacket& errors);
   // Accepts every change: the current values become the rows' originals.
   void MergeChangeLog();
@@ -139,6 +146,14 @@ class ClientDataset {
   std::optional<Change> ChangeOf(const Row& row, bool deleted, size_t index) const;
   uint64_t EarliestChange() const;  // 0 when there is none
   void MergeRow(Row& row);
+  void MergeOwnValues(Row& row);
+  // The dataset and the change that an error row names, its path walked
+  // down from this dataset.
+  std::pair<const ClientDataset*, Change> Locate(const packets::ErrorRow& error) const;
+  // Reconciles this dataset's changes with the errors that fall in it or
+  // below it; `depth` is the length of the path that leads here.
+  void ReconcileLevel(const std::vector<const packets::ErrorRow*>& errors, size_t depth,
+                      bool committed);
   void Touch(Row& row);
 
   std::string code_page_ = "WINDOWS-1252";

@@ -268,6 +268,70 @@ TEST_F(ClientRoundTripTest, MasterAndDetailAsNestedDatasets) {
   EXPECT_EQ(again.Detail(nested).row_count(), 2u);
 }
 
+// A detail row that fails is named by its master record and nested field:
+// the dataset marks that detail row, not the master row of the same
+// number, and the error carries the database's code and the row's values.
+TEST_F(ClientRoundTripTest, AFailingDetailRowIsMarkedWhereItStands) {
+  Sql("create table t (id integer, v varchar(10))");
+  Sql("create table lines (id integer not null, line integer not null, txt varchar(10), "
+      "primary key (id, line))");
+  Sql("insert into t values (1, 'one')");
+  Sql("insert into lines values (1, 1, 'one-a')");
+  int32_t result = -1;
+  ASSERT_EQ(proxy_.AddMasterProvider(u"M", u"select id, v from t order by id", u"D", result), S_OK);
+  ASSERT_EQ(proxy_.AddDetailProvider(u"L", u"select * from lines where id = :ID order by line",
+                                     u"D", result),
+            S_OK);
+  ClientDataset ds = FetchAll(u"M");
+  const std::string nested = ds.fields()[2].name;
+  ds.First();
+  ds.SetText("V", u"uno");
+  ClientDataset& lines = ds.Detail(nested);
+  lines.Insert();  // a key that exists already
+  lines.Set("ID", int32_t{1});
+  lines.Set("LINE", int32_t{1});
+  lines.SetText("TXT", u"dup");
+  lines.Insert();
+  lines.Set("ID", int32_t{1});
+  lines.Set("LINE", int32_t{2});
+  lines.SetText("TXT", u"fine");
+
+  const ApplyOutcome outcome = Apply(proxy_, u"M", ds, -1);
+  EXPECT_EQ(outcome.error_count, 1);
+  ASSERT_EQ(outcome.errors.size(), 1u);
+  const packets::ErrorRow& error = outcome.errors[0].error;
+  EXPECT_EQ(error.record_number, 1);
+  ASSERT_EQ(error.path.size(), 1u);
+  EXPECT_EQ(error.path[0].record_number, 1);
+  EXPECT_EQ(error.path[0].nested_field, nested);
+  EXPECT_EQ(error.error_code, 335544665);  // unique key violation
+  ASSERT_TRUE(error.row.has_value());
+  EXPECT_EQ(error.row->kind, UpdateKind::Insert);
+  ASSERT_EQ(error.fields.size(), 3u);
+  EXPECT_EQ(error.fields[2].name, "TXT");
+  EXPECT_EQ(error.row->new_values[2], Value{std::string("dup")});
+  EXPECT_EQ(outcome.errors[0].kind, UpdateKind::Insert);
+  EXPECT_EQ(outcome.errors[0].position, 1u);  // among the master row's lines
+
+  // The master row and the good line are merged; the failed line keeps its
+  // change and its message.
+  EXPECT_EQ(Scalar("select count(*) from t where v = 'uno'"), 1);
+  EXPECT_EQ(Scalar("select count(*) from lines where line = 2 and txt = 'fine'"), 1);
+  ds.First();
+  EXPECT_EQ(ds.row_kind(), UpdateKind::Unmodified);
+  EXPECT_FALSE(ds.row_error().has_value());
+  ClientDataset& after = ds.Detail(nested);
+  after.MoveTo(1);
+  EXPECT_EQ(after.row_kind(), UpdateKind::Insert);
+  EXPECT_NE(after.row_error().value_or("").find("PRIMARY or UNIQUE KEY"), std::string::npos);
+  after.MoveTo(2);
+  EXPECT_EQ(after.row_kind(), UpdateKind::Unmodified);
+  const packets::DeltaPacket left = ds.Delta();
+  ASSERT_EQ(left.rows.size(), 1u);
+  EXPECT_EQ(left.rows[0].kind, UpdateKind::Unmodified);
+  ASSERT_EQ(left.rows[0].details[0].size(), 1u);
+}
+
 TEST_F(ClientRoundTripTest, GatedCallsLeaveTheResultAloneUntilSomeoneSignsIn) {
   // A fresh process: OpenDB has run in the fixture, so close the gate first.
   int32_t result = 42;

@@ -228,6 +228,33 @@ Json ErrorRowsToJson(const packets::ErrorPacket& errors) {
     row["context"] = Text(e.context, CodePage::System());
     row["category"] = e.category;
     row["errorCode"] = e.error_code;
+    // A detail row of a nested delta: its parents from the top level down.
+    if (!e.path.empty()) {
+      Json path = Json::array();
+      for (const packets::ErrorStep& step : e.path) {
+        path.push_back({{"record", step.record_number},
+                        {"field", Text(step.nested_field, CodePage::System())}});
+      }
+      row["path"] = std::move(path);
+    }
+    // The failed row's values by field name, new ones only where given.
+    if (e.row) {
+      static constexpr const char* kKinds[] = {"unmodified", "modify", "insert", "delete"};
+      Json failed = {{"kind", kKinds[static_cast<int>(e.row->kind)]}};
+      Json old_values = Json::object(), new_values = Json::object();
+      for (size_t i = 0; i < e.fields.size(); ++i) {
+        const std::string name = Text(e.fields[i].name, CodePage::System());
+        if (i < e.row->old_values.size()) {
+          old_values[name] = ValueToJson(e.row->old_values[i], e.fields[i], CodePage::System());
+        }
+        if (i < e.row->new_values.size() && e.row->new_values[i]) {
+          new_values[name] = ValueToJson(*e.row->new_values[i], e.fields[i], CodePage::System());
+        }
+      }
+      if (!e.row->old_values.empty()) failed["old"] = std::move(old_values);
+      if (!e.row->new_values.empty()) failed["new"] = std::move(new_values);
+      row["row"] = std::move(failed);
+    }
     out.push_back(std::move(row));
   }
   return out;
@@ -238,10 +265,12 @@ Json ParamsToJson(const packets::ParamPacket& params) {
   for (const packets::PacketParam& p : params.params) {
     packets::Field as_field;
     as_field.type = p.data_type;
+    as_field.scale = p.scale;
     Json param = Json::object();
     param["name"] = p.name;
     param["type"] = FieldTypeName(p.data_type);
     param["paramType"] = p.param_type;
+    if (p.scale != 0) param["scale"] = p.scale;
     param["value"] = ValueToJson(p.value, as_field, CodePage::System());
     out.push_back(std::move(param));
   }

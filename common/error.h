@@ -28,13 +28,23 @@ class Error : public std::runtime_error {
     return error;
   }
 
+  // An error that the database raised keeps the database's own code
+  // (335544665 for a unique-key violation), which error packets hand on.
+  static Error FromDatabase(int32_t code, const std::string& message) {
+    Error error(message);
+    error.database_code_ = code;
+    return error;
+  }
+
   const char* message() const noexcept { return what(); }
   int32_t help_context() const noexcept { return help_context_; }
   int32_t status() const noexcept { return status_; }  // 0 when none
+  int32_t database_code() const noexcept { return database_code_; }  // 0 when none
 
  private:
   int32_t help_context_ = 0;
   int32_t status_ = 0;
+  int32_t database_code_ = 0;
 };
 
 // Replaces the first "%s" in a message pattern, as the server's fixed

@@ -20,7 +20,12 @@ void ThrowFirebirdError(const Firebird::FbException& e) {
   const unsigned length = Util()->formatStatus(buffer, sizeof buffer, e.getStatus());
   std::string message(buffer, length);
   while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) message.pop_back();
-  throw Error(message.empty() ? "Database error" : message);
+  // The status vector opens with the code of the failure itself; the
+  // codes after it only add detail.
+  const intptr_t* errors = e.getStatus()->getErrors();
+  const int32_t code =
+      errors && errors[0] == isc_arg_gds ? static_cast<int32_t>(errors[1]) : 0;
+  throw Error::FromDatabase(code, message.empty() ? "Database error" : message);
 }
 
 }  // namespace orvala::driver::fb

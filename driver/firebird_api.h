@@ -18,7 +18,7 @@ Firebird::IUtil* Util();
 
 using Status = Firebird::ThrowStatusWrapper;
 
-// Raises an orvala::Error carrying Firebird's own message text.
+// Raises an orvala::Error carrying Firebird's own message text and code.
 [[noreturn]] void ThrowFirebirdError(const Firebird::FbException& e);
 
 // Runs f with a fresh throwing status; a Firebird failure inside becomes an

@@ -22,8 +22,14 @@ enum class Kind : uint8_t { Data = 1, Delta = 2, Error = 3, Params = 4 };
 
 constexpr uint64_t kFieldItems = 9;
 constexpr uint64_t kDeltaRowItems = 4;
+// An error row with neither a path nor the failed row leaves both out, as
+// packets written before error rows had them.
 constexpr uint64_t kErrorRowItems = 6;
+constexpr uint64_t kErrorRowWithRowItems = 8;
+// A parameter without decimal places leaves its scale out, so that packets
+// written before parameters had one read the same.
 constexpr uint64_t kParamItems = 4;
+constexpr uint64_t kScaledParamItems = 5;
 
 // ---- writing ----
 
@@ -355,13 +361,27 @@ std::vector<uint8_t> Encode(const ErrorPacket& packet) {
   WriteHeader(w, Kind::Error, 5, packet.code_page);
   w.ArrayHeader(packet.rows.size());
   for (const ErrorRow& row : packet.rows) {
-    w.ArrayHeader(kErrorRowItems);
+    const bool extended = !row.path.empty() || row.row || !row.fields.empty();
+    w.ArrayHeader(extended ? kErrorRowWithRowItems : kErrorRowItems);
     w.Int(row.record_number);
     w.Int(row.response);
     w.Bytes(std::string_view(row.message));
     w.Bytes(std::string_view(row.context));
     w.Int(row.category);
     w.Int(row.error_code);
+    if (!extended) continue;
+    shape::CheckDepth(static_cast<int>(row.path.size()));
+    w.ArrayHeader(row.path.size());
+    for (const ErrorStep& step : row.path) {
+      w.ArrayHeader(2);
+      w.Int(step.record_number);
+      w.Bytes(std::string_view(step.nested_field));
+    }
+    shape::CheckErrorRowShape(row);
+    w.ArrayHeader(2);
+    WriteFields(w, row.fields);
+    WriteDeltaRows(w, row.row ? std::vector<DeltaRow>{*row.row} : std::vector<DeltaRow>{},
+                   row.fields, 0);
   }
   return w.Take();
 }
@@ -372,11 +392,13 @@ std::vector<uint8_t> Encode(const ParamPacket& packet) {
   w.ArrayHeader(packet.params.size());
   for (const PacketParam& p : packet.params) {
     if (p.data_type > FieldType::Boolean) shape::Fail("unknown field type");
-    w.ArrayHeader(kParamItems);
+    if (p.scale < 0 || p.scale > kMaxParamScale) shape::Fail("parameter scale out of range");
+    w.ArrayHeader(p.scale != 0 ? kScaledParamItems : kParamItems);
     w.Bytes(std::string_view(p.name));
     WriteValue(w, p.value);
     w.Unsigned(static_cast<uint64_t>(p.data_type));
     w.Int(p.param_type);
+    if (p.scale != 0) w.Int(p.scale);
   }
   return w.Take();
 }
@@ -407,7 +429,8 @@ ErrorPacket DecodeError(std::span<const uint8_t> bytes) {
   const uint64_t count = r.ReadArrayHeader();
   packet.rows.reserve(static_cast<size_t>(count));
   for (uint64_t i = 0; i < count; ++i) {
-    r.ExpectArray(kErrorRowItems);
+    const uint64_t items = r.ReadArrayHeader();
+    if (items != kErrorRowItems && items != kErrorRowWithRowItems) r.Fail("error row of wrong size");
     ErrorRow& row = packet.rows.emplace_back();
     row.record_number = r.ReadInt32();
     row.response = r.ReadInt32();
@@ -415,6 +438,21 @@ ErrorPacket DecodeError(std::span<const uint8_t> bytes) {
     row.context = ReadString(r);
     row.category = r.ReadInt32();
     row.error_code = r.ReadInt32();
+    if (items == kErrorRowItems) continue;
+    const uint64_t steps = r.ReadArrayHeader();
+    shape::CheckDepth(static_cast<int>(std::min<uint64_t>(steps, 1000)));
+    for (uint64_t k = 0; k < steps; ++k) {
+      r.ExpectArray(2);
+      ErrorStep& step = row.path.emplace_back();
+      step.record_number = r.ReadInt32();
+      step.nested_field = ReadString(r);
+    }
+    r.ExpectArray(2);
+    row.fields = ReadFields(r, 0);
+    std::vector<DeltaRow> failed = ReadDeltaRows(r, row.fields, 0);
+    if (failed.size() > 1) r.Fail("error row with several failed rows");
+    if (!failed.empty()) row.row = std::move(failed.front());
+    shape::CheckErrorRowShape(row);
   }
   r.ExpectEnd();
   return packet;
@@ -426,7 +464,8 @@ ParamPacket DecodeParams(std::span<const uint8_t> bytes) {
   const uint64_t count = r.ReadArrayHeader();
   packet.params.reserve(static_cast<size_t>(count));
   for (uint64_t i = 0; i < count; ++i) {
-    r.ExpectArray(kParamItems);
+    const uint64_t items = r.ReadArrayHeader();
+    if (items != kParamItems && items != kScaledParamItems) r.Fail("parameter of wrong size");
     PacketParam& p = packet.params.emplace_back();
     p.name = ReadString(r);
     p.value = ReadValue(r);
@@ -434,6 +473,8 @@ ParamPacket DecodeParams(std::span<const uint8_t> bytes) {
     if (type > static_cast<uint64_t>(FieldType::Boolean)) r.Fail("unknown field type");
     p.data_type = static_cast<FieldType>(type);
     p.param_type = r.ReadInt32();
+    if (items == kScaledParamItems) p.scale = r.ReadInt32();
+    if (p.scale < 0 || p.scale > kMaxParamScale) r.Fail("parameter scale out of range");
   }
   r.ExpectEnd();
   return packet;

@@ -280,6 +280,54 @@ TEST(BinaryPacket, MalformedPacketsRaiseError) {
          w.Bytes(std::string_view()), w.Int(1), w.Int(0);
          return w.Take();
        }()},
+      {"error row of seven items", [] {
+         cbor::Writer w = Header(3, 5);
+         w.ArrayHeader(1), w.ArrayHeader(7), w.Int(1), w.Int(1), w.Bytes(std::string_view("m"));
+         w.Bytes(std::string_view()), w.Int(1), w.Int(0), w.ArrayHeader(0);
+         return w.Take();
+       }()},
+      {"error row whose failed row has two rows", [] {
+         cbor::Writer w = Header(3, 5);
+         w.ArrayHeader(1), w.ArrayHeader(8), w.Int(1), w.Int(1), w.Bytes(std::string_view("m"));
+         w.Bytes(std::string_view()), w.Int(1), w.Int(0), w.ArrayHeader(0);
+         w.ArrayHeader(2), w.ArrayHeader(1);
+         PlainField(w, "A", 2);
+         w.ArrayHeader(2);
+         for (int i = 0; i < 2; ++i) {
+           w.ArrayHeader(4), w.Unsigned(3), w.ArrayHeader(1), w.Int(1), w.ArrayHeader(0);
+           w.ArrayHeader(0);
+         }
+         return w.Take();
+       }()},
+      {"error row path beyond the nesting limit", [] {
+         cbor::Writer w = Header(3, 5);
+         w.ArrayHeader(1), w.ArrayHeader(8), w.Int(1), w.Int(1), w.Bytes(std::string_view("m"));
+         w.Bytes(std::string_view()), w.Int(1), w.Int(0);
+         w.ArrayHeader(kMaxNestingDepth + 1);
+         for (int i = 0; i <= kMaxNestingDepth; ++i) {
+           w.ArrayHeader(2), w.Int(1), w.Bytes(std::string_view("N"));
+         }
+         w.ArrayHeader(2), w.ArrayHeader(0), w.ArrayHeader(0);
+         return w.Take();
+       }()},
+      {"parameter with a negative scale", [] {
+         cbor::Writer w = Header(4, 5);
+         w.ArrayHeader(1), w.ArrayHeader(5), w.Bytes(std::string_view("P")), w.Int(1);
+         w.Unsigned(3), w.Int(1), w.Int(-1);
+         return w.Take();
+       }()},
+      {"parameter with a scale beyond NUMERIC's", [] {
+         cbor::Writer w = Header(4, 5);
+         w.ArrayHeader(1), w.ArrayHeader(5), w.Bytes(std::string_view("P")), w.Int(1);
+         w.Unsigned(3), w.Int(1), w.Int(kMaxParamScale + 1);
+         return w.Take();
+       }()},
+      {"parameter of six items", [] {
+         cbor::Writer w = Header(4, 5);
+         w.ArrayHeader(1), w.ArrayHeader(6), w.Bytes(std::string_view("P")), w.Int(1);
+         w.Unsigned(3), w.Int(1), w.Int(2), w.Int(0);
+         return w.Take();
+       }()},
       {"parameter with undefined value", [] {
          cbor::Writer w = Header(4, 5);
          w.ArrayHeader(1), w.ArrayHeader(4), w.Bytes(std::string_view("P")), w.Undefined();
@@ -293,6 +341,21 @@ TEST(BinaryPacket, MalformedPacketsRaiseError) {
     EXPECT_THROW(DecodeErrorPacket(c.bytes), Error) << c.name;
     EXPECT_THROW(DecodeParamPacket(c.bytes), Error) << c.name;
   }
+}
+
+// Error rows written before they had a path and a failed row: six items,
+// read as rows of the top level; such rows are still written so.
+TEST(BinaryCodecTest, OldErrorRowsStayReadable) {
+  cbor::Writer w = Header(3, 5);
+  w.ArrayHeader(1), w.ArrayHeader(6), w.Int(4), w.Int(2), w.Bytes(std::string_view("m"));
+  w.Bytes(std::string_view()), w.Int(1), w.Int(335544665);
+  const ByteArray old = w.Take();
+  const ErrorPacket packet = DecodeErrorPacket(old);
+  ASSERT_EQ(packet.rows.size(), 1u);
+  EXPECT_EQ(packet.rows[0].error_code, 335544665);
+  EXPECT_TRUE(packet.rows[0].path.empty());
+  EXPECT_FALSE(packet.rows[0].row.has_value());
+  EXPECT_EQ(Encode(packet, Encoding::Binary), old);
 }
 
 }  // namespace

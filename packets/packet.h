@@ -88,13 +88,35 @@ struct DeltaPacket {
 inline constexpr int32_t kResponseSkip = 1;
 inline constexpr int32_t kResponseAbort = 2;
 
+// One step from a row of the delta's top level down to a row of a nested
+// delta: the parent row's record number within its list, and the nested
+// field whose rows the next step (or the failed row) counts among.
+struct ErrorStep {
+  int32_t record_number = 0;
+  std::string nested_field;
+  friend bool operator==(const ErrorStep&, const ErrorStep&) = default;
+};
+
 struct ErrorRow {
+  // Counted from 1 within the failed row's own list: the delta's top level,
+  // or the nested delta that `path` leads to.
   int32_t record_number = 0;
   int32_t response = kResponseSkip;
   std::string message;
   std::string context;
   int32_t category = 1;
+  // The database's own code of the failure (335544665 for a unique-key
+  // violation); 0 for the resolver's own failures.
   int32_t error_code = 0;
+  // Empty for a row of the top level; else the parents from the top down,
+  // so that a client tells a detail row from the master row of its number.
+  std::vector<ErrorStep> path = {};
+  // The failed row as the delta carried it, without its nested deltas,
+  // with the plain fields of its level: a client can show it and reconcile
+  // it without matching by number. Both empty when not carried (packets
+  // written before error rows had them).
+  std::vector<Field> fields = {};
+  std::optional<DeltaRow> row = {};
   friend bool operator==(const ErrorRow&, const ErrorRow&) = default;
 };
 
@@ -109,11 +131,17 @@ inline constexpr int32_t kParamOutput = 2;
 inline constexpr int32_t kParamInputOutput = 3;
 inline constexpr int32_t kParamResult = 4;
 
+// The most decimal places that a NUMERIC or DECIMAL of the database holds.
+inline constexpr int32_t kMaxParamScale = 18;
+
 struct PacketParam {
   std::string name;
   Value value;
   FieldType data_type = FieldType::Unknown;  // Unknown: the parameter has no type yet
   int32_t param_type = kParamInput;
+  // Decimal places of an integer value: a NUMERIC(15,2) amount of 200.50
+  // travels as 20050 with scale 2, as a data packet's field describes it.
+  int32_t scale = 0;  // 0 to kMaxParamScale
   friend bool operator==(const PacketParam&, const PacketParam&) = default;
 };
 

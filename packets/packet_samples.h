@@ -93,6 +93,23 @@ inline ErrorPacket Errors() {
   p.rows.push_back({1, kResponseSkip, "Record not found or changed by another user", "", 1, 0});
   p.rows.push_back({4, kResponseAbort, "violation of PRIMARY or UNIQUE KEY\nPK_X " + kAccented,
                     kAwkward, 1, 335544665});
+  // A detail row of a nested delta, with the values it failed with.
+  ErrorRow detail{2, kResponseSkip, "Record not found or changed by another user", "", 1, 0};
+  detail.path = {{3, "qLines4711"}, {1, kAccented}};
+  Field id;
+  id.name = "ID";
+  id.type = FieldType::Integer;
+  Field amount;
+  amount.name = "AMOUNT";
+  amount.type = FieldType::BigInt;
+  amount.scale = 2;
+  detail.fields = {id, amount};
+  DeltaRow failed;
+  failed.kind = UpdateKind::Modify;
+  failed.old_values = {int32_t{7}, int64_t{-20050}};
+  failed.new_values = {std::nullopt, Value{}};
+  detail.row = failed;
+  p.rows.push_back(detail);
   return p;
 }
 
@@ -106,6 +123,8 @@ inline ParamPacket Params() {
   p.params.push_back({"SMALL", int16_t{-32768}, FieldType::SmallInt, kParamResult});
   p.params.push_back({"BIG", int64_t{INT64_MIN}, FieldType::BigInt, kParamInput});
   p.params.push_back({"OK", true, FieldType::Boolean, kParamInput});
+  p.params.push_back({"AMOUNT", int64_t{-20050}, FieldType::BigInt, kParamInput, 2});
+  p.params.push_back({"RATE4", int64_t{123456}, FieldType::BigInt, kParamOutput, kMaxParamScale});
   return p;
 }
 

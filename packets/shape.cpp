@@ -55,4 +55,15 @@ void CheckSameWidth(const Row& row, const Row& first) {
   CheckCount("row details", row.details.size(), first.details.size());
 }
 
+void CheckErrorRowShape(const ErrorRow& row) {
+  CheckDepth(static_cast<int>(row.path.size()));
+  for (const Field& f : row.fields) {
+    if (f.is_nested()) Fail("nested field in an error row");
+  }
+  CheckFields(row.fields);
+  if (!row.row) return;
+  if (!row.row->details.empty()) Fail("nested deltas in an error row");
+  CheckRow(*row.row, Widths(row.fields));
+}
+
 }  // namespace orvala::packets::shape

@@ -29,6 +29,10 @@ void CheckTimestamp(const Timestamp& ts);
 void CheckRow(const Row& row, const Widths& widths);
 // Old and new values: one per plain field, or none at all.
 void CheckRow(const DeltaRow& row, const Widths& widths);
+// The failed row of an error row: plain fields only, no nested deltas, and
+// values that fit those fields.
+void CheckErrorRowShape(const ErrorRow& row);
+
 // A slice without field descriptions still holds rows of one width.
 void CheckSameWidth(const Row& row, const Row& first);
 

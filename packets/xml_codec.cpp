@@ -715,6 +715,23 @@ std::vector<uint8_t> Encode(const ErrorPacket& packet, bool utf8) {
     node.append_attribute("error-code") = row.error_code;
     w.StringText(node.append_child("message"), row.message);
     w.StringText(node.append_child("context"), row.context);
+    if (!row.path.empty()) {
+      shape::CheckDepth(static_cast<int>(row.path.size()));
+      auto path = node.append_child("path");
+      for (const ErrorStep& step : row.path) {
+        auto step_node = path.append_child("step");
+        step_node.append_attribute("record-number") = step.record_number;
+        w.StringAttribute(step_node, "field", step.nested_field);
+      }
+    }
+    if (row.row || !row.fields.empty()) {
+      shape::CheckErrorRowShape(row);
+      auto failed = node.append_child("failed");
+      w.Fields(failed.append_child("fields"), row.fields);
+      w.DeltaRows(failed.append_child("rows"),
+                  row.row ? std::vector<DeltaRow>{*row.row} : std::vector<DeltaRow>{}, row.fields,
+                  0);
+    }
   }
   return w.Finish();
 }
@@ -729,6 +746,8 @@ std::vector<uint8_t> Encode(const ParamPacket& packet, bool utf8) {
     w.StringAttribute(node, "name", p.name);
     node.append_attribute("data-type") = kFieldTypeNames[static_cast<int>(p.data_type)];
     node.append_attribute("param-type") = p.param_type;
+    if (p.scale < 0 || p.scale > kMaxParamScale) shape::Fail("parameter scale out of range");
+    if (p.scale != 0) node.append_attribute("scale") = p.scale;
     w.Item(node, p.value, NaturalValueIndex(p.data_type));
   }
   return w.Finish();
@@ -767,7 +786,7 @@ ErrorPacket DecodeError(std::span<const uint8_t> bytes) {
   packet.code_page = r.code_page();
   ForEachElement(RequiredChild(root, "rows"), [&](pugi::xml_node node) {
     ExpectName(node, "error");
-    ExpectOnly(node, {"message", "context"});
+    ExpectOnly(node, {"message", "context", "path", "failed"});
     ErrorRow& row = packet.rows.emplace_back();
     row.record_number = Reader::Int<int32_t>(node, "record-number", 0);
     row.response = Reader::Int<int32_t>(node, "response", kResponseSkip);
@@ -775,6 +794,23 @@ ErrorPacket DecodeError(std::span<const uint8_t> bytes) {
     row.error_code = Reader::Int<int32_t>(node, "error-code", 0);
     if (const auto message = Child(node, "message")) row.message = r.StringText(message);
     if (const auto context = Child(node, "context")) row.context = r.StringText(context);
+    if (const auto path = Child(node, "path")) {
+      ForEachElement(path, [&](pugi::xml_node step_node) {
+        ExpectName(step_node, "step");
+        ErrorStep& step = row.path.emplace_back();
+        step.record_number = Reader::Int<int32_t>(step_node, "record-number", 0);
+        step.nested_field = r.StringAttribute(step_node, "field");
+        shape::CheckDepth(static_cast<int>(row.path.size()));
+      });
+    }
+    if (const auto failed = Child(node, "failed")) {
+      ExpectOnly(failed, {"fields", "rows"});
+      row.fields = r.Fields(RequiredChild(failed, "fields"), 0);
+      std::vector<DeltaRow> rows = r.DeltaRows(RequiredChild(failed, "rows"), row.fields, 0);
+      if (rows.size() > 1) shape::Fail("error row with several failed rows");
+      if (!rows.empty()) row.row = std::move(rows.front());
+      shape::CheckErrorRowShape(row);
+    }
   });
   return packet;
 }
@@ -792,6 +828,8 @@ ParamPacket DecodeParams(std::span<const uint8_t> bytes) {
     p.data_type = static_cast<FieldType>(
         IndexOf(kFieldTypeNames, node.attribute("data-type").value(), "field type"));
     p.param_type = Reader::Int<int32_t>(node, "param-type", kParamInput);
+    p.scale = Reader::Int<int32_t>(node, "scale", 0);
+    if (p.scale < 0 || p.scale > kMaxParamScale) shape::Fail("parameter scale out of range");
     int values = 0;
     ForEachElement(node, [&](pugi::xml_node item) {
       if (++values > 1) shape::Fail("parameter with more than one value");

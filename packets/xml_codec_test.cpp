@@ -184,6 +184,9 @@ TEST(XmlPacket, MalformedDocumentsRaiseError) {
       {"parameter with two values",
        "<orvala-packet kind=\"params\" version=\"1\" code-page=\"X\"><params><param name=\"P\" "
        "data-type=\"integer\"><v>1</v><v>2</v></param></params></orvala-packet>"},
+      {"parameter with a scale beyond NUMERIC's",
+       "<orvala-packet kind=\"params\" version=\"1\" code-page=\"WINDOWS-1252\"><params><param name=\"P\" "
+       "data-type=\"bigint\" scale=\"19\"><v>1</v></param></params></orvala-packet>"},
       {"parameter of unknown type",
        "<orvala-packet kind=\"params\" version=\"1\" code-page=\"X\"><params><param name=\"P\" "
        "data-type=\"varchar\"><null/></param></params></orvala-packet>"},

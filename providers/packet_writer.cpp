@@ -1,40 +1,44 @@
 #include "providers/packet_writer.h"
 
+#include <optional>
+
+#include "providers/field_binding.h"
+
 namespace orvala::providers {
 namespace {
 
-// Re-runs a detail for the master's current row: every parameter that holds
-// no value of its own takes the master field of the same name. The
-// detail's own parameter values are restored afterwards.
+// Re-runs a detail for the master's current row, and closes it again.
 class DetailRun {
  public:
   DetailRun(driver::Query& detail, const driver::Query& master) : detail_(detail) {
-    saved_ = detail.params();
     detail.Close();
-    for (driver::Param& p : detail.params()) {
-      if (p.bound) continue;
-      const int field = master.FieldIndex(p.name);
-      if (field < 0 || static_cast<size_t>(field) >= master.row().size()) continue;
-      const Value& v = master.row()[static_cast<size_t>(field)];
-      if (IsNull(v)) {
-        p.SetNull(master.fields()[static_cast<size_t>(field)].type);
-      } else {
-        p.Set(v);
-      }
-    }
+    values_.emplace(detail, master);
     detail.Open();
   }
   ~DetailRun() {
     detail_.Close();
-    detail_.ReplaceParams(saved_);
+    values_.reset();
   }
 
  private:
   driver::Query& detail_;
-  driver::ParamList saved_;
+  std::optional<MasterValues> values_;
 };
 
 }  // namespace
+
+MasterValues::MasterValues(driver::Query& detail, const driver::Query& master)
+    : detail_(detail), saved_(detail.params()) {
+  for (driver::Param& p : detail.params()) {
+    if (p.bound) continue;
+    const int field = master.FieldIndex(p.name);
+    if (field < 0 || static_cast<size_t>(field) >= master.row().size()) continue;
+    const FieldInfo& info = master.fields()[static_cast<size_t>(field)];
+    BindFieldValue(p, master.row()[static_cast<size_t>(field)], info.type, info.scale);
+  }
+}
+
+MasterValues::~MasterValues() { detail_.ReplaceParams(saved_); }
 
 packets::Field PacketField(const FieldInfo& info) {
   packets::Field f;
@@ -43,7 +47,9 @@ packets::Field PacketField(const FieldInfo& info) {
   f.size = info.size;
   f.scale = info.scale;
   f.required = info.required;
-  if (!info.origin.empty()) f.origin = info.relation + "." + info.origin;
+  // An expression has no table: it gets no origin (never ".CAST"), and the
+  // resolver then writes the column that the field is named after.
+  if (!info.relation.empty() && !info.origin.empty()) f.origin = info.relation + "." + info.origin;
   return f;
 }
 

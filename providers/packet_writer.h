@@ -13,6 +13,22 @@ namespace orvala::providers {
 // The detail queries linked to a query, in the order they were linked.
 using DetailsOf = std::function<std::vector<driver::Query*>(const driver::Query*)>;
 
+// For as long as it lives, every parameter of a detail query that holds no
+// value of its own takes the field of the same name (without regard to
+// case) in the master query's current row; the detail's own parameters
+// come back when it ends. A master without a current row gives nothing.
+class MasterValues {
+ public:
+  MasterValues(driver::Query& detail, const driver::Query& master);
+  ~MasterValues();
+  MasterValues(const MasterValues&) = delete;
+  MasterValues& operator=(const MasterValues&) = delete;
+
+ private:
+  driver::Query& detail_;
+  driver::ParamList saved_;
+};
+
 packets::Field PacketField(const FieldInfo& info);
 
 // The query's fields, then one nested field per linked detail, named by the

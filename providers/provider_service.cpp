@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 
 #include "common/codepage.h"
 #include "common/datetime.h"
 #include "common/error.h"
 #include "driver/params.h"
 #include "driver/sql_params.h"
+#include "packets/code_pages.h"
 #include "packets/packet_variant.h"
+#include "providers/field_binding.h"
 #include "providers/packet_writer.h"
 #include "providers/sql_names.h"
 #include "providers/supplier_link.h"
@@ -38,13 +41,20 @@ FieldType TypeOfVariant(VarType type) {
     case VarType::I2: return FieldType::SmallInt;
     case VarType::I4: return FieldType::Integer;
     case VarType::I8: return FieldType::BigInt;
-    case VarType::R8:
-    case VarType::Currency: return FieldType::Double;
+    case VarType::R8: return FieldType::Double;
+    case VarType::Currency: return FieldType::BigInt;
     case VarType::Date: return FieldType::Timestamp;
     case VarType::BStr: return FieldType::String;
     case VarType::Bool: return FieldType::Boolean;
     default: return FieldType::Unknown;
   }
+}
+
+// Money is an integer of ten-thousandths.
+constexpr int kCurrencyScale = 4;
+
+int ScaleOfVariant(const Variant& v) {
+  return v.type() == VarType::Currency ? kCurrencyScale : 0;
 }
 
 Value ValueOfVariant(const Variant& v) {
@@ -53,7 +63,9 @@ Value ValueOfVariant(const Variant& v) {
     case VarType::I4: return v.i4();
     case VarType::I8: return v.i8();
     case VarType::R8: return v.r8();
-    case VarType::Currency: return v.ToDouble();
+    // Exactly, as the fixed-point integer it is: through a double an amount
+    // of 15 digits or more would lose its last ones.
+    case VarType::Currency: return v.currency().scaled;
     case VarType::Date: return FromAutomationDate(v.date().value);
     case VarType::BStr: return CodePage::System().Encode(v.bstr());
     case VarType::Bool: return v.boolean();
@@ -61,12 +73,80 @@ Value ValueOfVariant(const Variant& v) {
   }
 }
 
+// A delta's strings in the code page of the connection, which is the one
+// its statements bind them in. A character that the connection's code page
+// lacks would be stored as another one (or compared as another one): the
+// whole delta is refused before anything is written.
+class DeltaRecoder {
+ public:
+  explicit DeltaRecoder(const std::string& from)
+      : from_(packets::CodePageNamed(from)), to_(CodePage::System()) {}
+
+  void Recode(packets::DeltaPacket& delta) const {
+    if (from_->name() == to_.name()) return;
+    if (delta.table_name) delta.table_name = Text(*delta.table_name);
+    Fields(delta.fields);
+    Rows(delta.fields, delta.rows);
+    delta.code_page = to_.name();
+  }
+
+ private:
+  std::string Text(const std::string& bytes) const {
+    const std::u16string text = from_->Decode(bytes);
+    std::string out = to_.Encode(text);
+    if (to_.Decode(out) != text) {
+      throw Error("The delta holds a character that code page " + to_.name() +
+                  " of the database cannot hold");
+    }
+    return out;
+  }
+  void Fields(std::vector<packets::Field>& fields) const {
+    for (packets::Field& f : fields) {
+      f.name = Text(f.name);
+      f.origin = Text(f.origin);
+      Fields(f.children);
+    }
+  }
+  // BLOB bytes are no text and stay as they are.
+  void RecodeValue(const packets::Field& field, Value& value) const {
+    if (field.type == FieldType::Blob) return;
+    if (auto* s = std::get_if<std::string>(&value)) *s = Text(*s);
+  }
+  void Rows(const std::vector<packets::Field>& fields, std::vector<packets::DeltaRow>& rows) const {
+    for (packets::DeltaRow& row : rows) {
+      size_t plain = 0, nested = 0;
+      for (const packets::Field& f : fields) {
+        if (f.is_nested()) {
+          if (nested < row.details.size()) Rows(f.children, row.details[nested]);
+          ++nested;
+          continue;
+        }
+        if (plain < row.old_values.size()) RecodeValue(f, row.old_values[plain]);
+        if (plain < row.new_values.size() && row.new_values[plain]) {
+          RecodeValue(f, *row.new_values[plain]);
+        }
+        ++plain;
+      }
+    }
+  }
+
+  std::shared_ptr<const CodePage> from_;
+  const CodePage& to_;
+};
+
+packets::DeltaPacket DeltaInDatabaseCodePage(const Variant& delta) {
+  packets::DeltaPacket packet = packets::DeltaPacketFromVariant(delta);
+  DeltaRecoder(packet.code_page).Recode(packet);
+  return packet;
+}
+
 packets::ParamPacket PacketOfParams(const std::vector<FieldInfo>& fields,
                                     const std::vector<Value>& values, int32_t param_type) {
   packets::ParamPacket packet;
   packet.code_page = CodePage::System().name();
   for (size_t i = 0; i < fields.size() && i < values.size(); ++i) {
-    packet.params.push_back({fields[i].name, values[i], fields[i].type, param_type});
+    packet.params.push_back(
+        {fields[i].name, values[i], fields[i].type, param_type, fields[i].scale});
   }
   return packet;
 }
@@ -118,6 +198,24 @@ std::vector<driver::Query*> ProviderService::DetailsOf(const driver::Query* mast
   return details;
 }
 
+const driver::Query* ProviderService::MasterOf(const driver::Query* detail) const {
+  for (const auto& [linked, source] : links_) {
+    if (linked == detail && source) return source->dataset;
+  }
+  return nullptr;
+}
+
+void ProviderService::OpenQuery(Provider& provider) {
+  driver::Query& query = *provider.query();
+  const driver::Query* master = MasterOf(&query);
+  {
+    std::optional<MasterValues> from_master;
+    if (master && master->is_open()) from_master.emplace(query, *master);
+    query.Open();
+  }
+  provider.opened_query = true;
+}
+
 void ProviderService::ReplaceParams(Provider& provider, const Variant& params) {
   driver::Query* query = provider.query();
   const packets::ParamPacket packet = packets::ParamPacketFromVariant(params);
@@ -129,6 +227,7 @@ void ProviderService::ReplaceParams(Provider& provider, const Variant& params) {
       p.name = sent.name;
       p.data_type = sent.data_type;
       p.value = sent.value;
+      p.scale = sent.scale;
       p.bound = sent.data_type != FieldType::Unknown;
       list.push_back(std::move(p));
     }
@@ -167,10 +266,7 @@ Variant ProviderService::GetRecords(const std::string& name, int32_t count, int3
         return Variant::Null();
       }
     }
-    if (!query->is_open()) {
-      query->Open();
-      provider.opened_query = true;
-    }
+    if (!query->is_open()) OpenQuery(provider);
     const providers::DetailsOf details = [this](const driver::Query* m) { return DetailsOf(m); };
     packets::DataPacket packet;
     packet.code_page = CodePage::System().name();
@@ -197,7 +293,7 @@ Variant ProviderService::ApplyUpdates(const std::string& name, const Variant& de
   Provider& provider = Require(name);
   const auto guard = LockFor(provider);
   if (!provider.query()) throw Error("Missing DataSet property");
-  const packets::DeltaPacket packet = packets::DeltaPacketFromVariant(delta);
+  const packets::DeltaPacket packet = DeltaInDatabaseCodePage(delta);
   ResolveTarget target;
   target.query = provider.query();
   target.hook = provider.hook;
@@ -235,7 +331,7 @@ Variant ProviderService::GetParams(const std::string& name) {
   packets::ParamPacket packet;
   packet.code_page = CodePage::System().name();
   for (const driver::Param& p : query->params()) {
-    packet.params.push_back({p.name, p.value, p.data_type, packets::kParamInput});
+    packet.params.push_back({p.name, p.value, p.data_type, packets::kParamInput, p.scale});
   }
   return packets::ToVariant(packet, packets::Encoding::Binary);
 }
@@ -246,17 +342,14 @@ Variant ProviderService::RowRequest(const std::string& name, const Variant& row,
   const auto guard = LockFor(provider);
   driver::Query* query = provider.query();
   if (!query) throw Error("Missing DataSet property");
-  if (!query->is_open()) {
-    query->Open();
-    provider.opened_query = true;
-  }
+  if (!query->is_open()) OpenQuery(provider);
   // No query knows a key column, so a row can never be refreshed by key.
   if ((request_type & kRequestRecord) ||
       ((request_type & kRequestDetails) && !DetailsOf(query).empty())) {
     throw Error("Unable to find record.  No key specified");
   }
   if (!(request_type & kRequestBlobs)) return Variant::Null();
-  const packets::DeltaPacket packet = packets::DeltaPacketFromVariant(row);
+  const packets::DeltaPacket packet = DeltaInDatabaseCodePage(row);
   if (packet.rows.empty()) return Variant::Null();
   driver::Connection* connection = query->connection();
   if (!connection) throw Error("SQLConnection property required for this operation");
@@ -269,7 +362,9 @@ Variant ProviderService::RowRequest(const std::string& name, const Variant& row,
   driver::Query lookup("RowRequest");
   lookup.SetConnection(connection);
   lookup.SetSql({select.sql});
-  for (size_t i = 0; i < select.params.size(); ++i) lookup.params()[i].Set(select.params[i]);
+  for (size_t i = 0; i < select.params.size(); ++i) {
+    BindFieldValue(lookup.params()[i], select.params[i], select.types[i], select.scales[i]);
+  }
   lookup.Open();
   packets::DataPacket out;
   out.code_page = CodePage::System().name();
@@ -283,6 +378,19 @@ void ProviderService::Execute(const std::string& name, const std::string& comman
   Provider& provider = Require(name);
   const auto guard = LockFor(provider);
   driver::Query* query = TakeRequest(provider, command_text, params);
+  if (IsSelectStatement(query->sql_text())) {
+    // A SELECT runs as its statement does: its cursor opens and closes, no
+    // row comes back and none is taken for output parameters. It runs
+    // apart, so that a fetch this query is in the middle of goes on.
+    driver::Query statement(query->name());
+    statement.SetConnection(query->connection());
+    statement.SetSql(query->sql());
+    statement.ReplaceParams(query->params());
+    statement.Open();
+    statement.Close();
+    params = Variant::Null();
+    return;
+  }
   query->Execute();
   params = packets::ToVariant(
       PacketOfParams(query->output_fields(), query->outputs(), packets::kParamOutput),
@@ -391,6 +499,7 @@ void ProviderService::AddParameter(const std::string& param, const Variant& valu
     Value converted = ValueOfVariant(value);
     if (p.data_type == FieldType::Unknown) p.data_type = TypeOfVariant(value.type());
     p.value = std::move(converted);
+    p.scale = ScaleOfVariant(value);
     // Empty leaves the parameter without a value of its own, so a master
     // row can still supply one.
     p.bound = !value.is_empty();

@@ -75,6 +75,11 @@ class ProviderService {
   Provider& Require(const std::string& name) const;
   void Resolve(Provider& provider);
   std::vector<driver::Query*> DetailsOf(const driver::Query* master) const;
+  // The master query a detail is linked to, or nullptr.
+  const driver::Query* MasterOf(const driver::Query* detail) const;
+  // Opens the provider's query; a detail takes its unset parameters from
+  // its master's current row.
+  void OpenQuery(Provider& provider);
   void CheckNewName(const std::string& name) const;
   driver::Query& CreateQuery(const std::string& provider_name, const std::string& sql);
   Provider& CreateProvider(const std::string& name, driver::Query* query);

@@ -389,3 +389,97 @@ TEST_F(ProviderServiceTest, AddParameterMatchesProvidersExactly) {
 
 }  // namespace
 }  // namespace orvala::providers
+
+namespace orvala::providers {
+namespace {
+
+// Every path that binds a scaled amount: parameters that a fetch or an
+// execution sends in a packet, a BLOB row request that finds its row by an
+// amount, and a detail that takes its parameter from a master's amount.
+TEST_F(ProviderServiceTest, ScaledAmountsBindWithTheirDecimalPlaces) {
+  Sql("create table TN (ID integer not null, B numeric(15,2), M blob sub_type text)");
+  Sql("insert into TN values (1, -123.45, 'memo one')");
+  Sql("insert into TN values (2, 200.50, 'memo two')");
+  auto amount = [](const char* name, int64_t unscaled) {
+    packets::ParamPacket params;
+    params.params.push_back({name, unscaled, FieldType::BigInt, packets::kParamInput, 2});
+    return packets::ToVariant(params, packets::Encoding::Binary);
+  };
+
+  service_.AddProvider("P", "select ID from TN where B = :B");
+  const packets::DataPacket found = Fetch("P", -1, 0, amount("B", -12345));
+  ASSERT_EQ(found.rows.size(), 1u);
+  EXPECT_EQ(found.rows[0].values[0], Value{int32_t{1}});
+
+  service_.AddProvider("U", "update TN set B = :B where ID = 2");
+  Variant params = amount("B", -999999999999999);
+  service_.Execute("U", "", params);
+  EXPECT_EQ(Count("select count(*) from TN where ID = 2 and B = -9999999999999.99"), 1);
+
+  service_.AddProvider("R", "select ID, B, M from TN");
+  const packets::DataPacket all = Fetch("R", -1);
+  packets::DeltaPacket row;
+  row.fields = all.fields;
+  row.rows.push_back(Modify(all, 0, {}));
+  const packets::DataPacket blobs = packets::DataPacketFromVariant(
+      service_.RowRequest("R", packets::ToVariant(row, packets::Encoding::Binary), 2));
+  ASSERT_EQ(blobs.rows.size(), 1u);
+  EXPECT_EQ(blobs.rows[0].values[2], Value{std::string("memo one")});
+
+  service_.AddMasterProvider("M", "select B from TN where ID = 1", "MS");
+  service_.AddDetailProvider("D", "select ID from TN where B = :B", "MS");
+  const packets::DataPacket nested = Fetch("M", -1);
+  ASSERT_EQ(nested.rows.size(), 1u);
+  ASSERT_EQ(nested.rows[0].details.size(), 1u);
+  ASSERT_EQ(nested.rows[0].details[0].size(), 1u);
+  EXPECT_EQ(nested.rows[0].details[0][0].values[0], Value{int32_t{1}});
+}
+
+}  // namespace
+}  // namespace orvala::providers
+
+namespace orvala::providers {
+namespace {
+
+// A delta written in another single-byte code page reaches the database
+// as the same characters, in SET and in WHERE; a character that the
+// database's code page lacks refuses the whole delta instead of storing
+// another one.
+TEST_F(ProviderServiceTest, ADeltaInAnotherCodePageIsConverted) {
+  ASSERT_EQ(CodePage::System().name(), "WINDOWS-1252");
+  Sql("create table TE (ID integer not null, S varchar(10))");
+  Sql("insert into TE values (1, '\x80uro')");  // the euro sign in WINDOWS-1252
+  Sql("insert into TE values (2, 'x')");
+  auto delta = [](const char* code_page, int32_t id, const std::string& old_text,
+                  const std::string& new_text) {
+    packets::DeltaPacket d;
+    d.code_page = code_page;
+    packets::Field id_field;
+    id_field.name = "ID";
+    id_field.type = FieldType::Integer;
+    packets::Field s_field;
+    s_field.name = "S";
+    s_field.type = FieldType::String;
+    s_field.size = 10;
+    d.fields = {id_field, s_field};
+    packets::DeltaRow row;
+    row.kind = packets::UpdateKind::Modify;
+    row.old_values = {id, old_text};
+    row.new_values = {std::nullopt, Value{new_text}};
+    d.rows.push_back(row);
+    return d;
+  };
+  service_.AddProvider("E", "select * from TE");
+  int32_t errors = -1;
+  // ISO-8859-15 has the euro sign at A4 and the ligature oe at BD.
+  EXPECT_TRUE(Apply("E", delta("ISO-8859-15", 1, "\xA4uro", "\xBD\xA4"), 0, errors).rows.empty());
+  EXPECT_EQ(errors, 0);
+  EXPECT_EQ(Count("select count(*) from TE where ID = 1 and S = '\x9C\x80'"), 1);
+  // WINDOWS-1250 has the Polish l with stroke at B3; WINDOWS-1252 lacks it.
+  EXPECT_EQ(Message([&] { Apply("E", delta("WINDOWS-1250", 2, "x", "\xB3"), 0, errors); }),
+            "The delta holds a character that code page WINDOWS-1252 of the database cannot hold");
+  EXPECT_EQ(Count("select count(*) from TE where ID = 2 and S = 'x'"), 1);
+}
+
+}  // namespace
+}  // namespace orvala::providers

@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "common/error.h"
+#include "providers/field_binding.h"
 #include "providers/sql_names.h"
 #include "providers/update_sql.h"
 
@@ -26,19 +27,20 @@ class Walk {
   }
 
   // False when a failure ended the walk.
+  // `path` leads from the top level to these rows: empty at the top.
   bool Rows(driver::Query& query, const std::string& table,
             const std::vector<packets::Field>& fields, const std::vector<packets::DeltaRow>& rows,
-            bool top_level) {
+            const std::vector<packets::ErrorStep>& path) {
     for (size_t i = 0; i < rows.size(); ++i) {
       const packets::DeltaRow& row = rows[i];
       const int32_t record = static_cast<int32_t>(i + 1);
       if (row.kind == packets::UpdateKind::Insert) {
-        if (!Row(query, table, fields, row, record, top_level)) return false;
-        if (!Details(fields, row)) return false;
+        if (!Row(query, table, fields, row, record, path)) return false;
+        if (!Details(fields, row, record, path)) return false;
       } else {
-        if (!Details(fields, row)) return false;
+        if (!Details(fields, row, record, path)) return false;
         if (row.kind != packets::UpdateKind::Unmodified &&
-            !Row(query, table, fields, row, record, top_level)) {
+            !Row(query, table, fields, row, record, path)) {
           return false;
         }
       }
@@ -51,7 +53,8 @@ class Walk {
   packets::ErrorPacket& errors() { return errors_; }
 
  private:
-  bool Details(const std::vector<packets::Field>& fields, const packets::DeltaRow& row) {
+  bool Details(const std::vector<packets::Field>& fields, const packets::DeltaRow& row,
+               int32_t record, const std::vector<packets::ErrorStep>& path) {
     size_t nested = 0;
     for (const packets::Field& f : fields) {
       if (!f.is_nested()) continue;
@@ -62,22 +65,40 @@ class Walk {
         throw Error("No detail query for the nested field " + f.name);
       }
       const std::string table = TableNameFromSql(detail->sql_text());
-      if (!Rows(*detail, table, f.children, row.details[k], false)) return false;
+      std::vector<packets::ErrorStep> below = path;
+      below.push_back({record, f.name});
+      if (!Rows(*detail, table, f.children, row.details[k], below)) return false;
     }
     return true;
   }
 
   bool Row(driver::Query& query, const std::string& table, const std::vector<packets::Field>& fields,
-           const packets::DeltaRow& row, int32_t record, bool top_level) {
+           const packets::DeltaRow& row, int32_t record,
+           const std::vector<packets::ErrorStep>& path) {
+    packets::ErrorRow failed;
+    bool too_many = false;
     try {
+      const bool top_level = path.empty();
       const bool applied = top_level && target_.hook && target_.hook(fields, row, row.kind, tx_);
       if (!applied) Run(query, table, fields, row);
       return true;
     } catch (const Error& e) {
-      return Fail(record, e.message(), false);
+      failed.message = e.message();
+      failed.error_code = e.database_code();
     } catch (const TooManyRows&) {
-      return Fail(record, kTooMany, true);
+      failed.message = kTooMany;
+      too_many = true;
     }
+    failed.record_number = record;
+    failed.path = path;
+    // The row as it failed, so that a client can show it: its own values,
+    // without the nested deltas that went their own way.
+    for (const packets::Field& f : fields) {
+      if (!f.is_nested()) failed.fields.push_back(f);
+    }
+    failed.row = row;
+    failed.row->details.clear();
+    return Fail(std::move(failed), too_many);
   }
 
   struct TooManyRows {};
@@ -91,13 +112,8 @@ class Walk {
         BuildUpdateStatement(row.kind, fields, row, QuoteTableName(table, quote), quote);
     driver::Query& prepared = Prepared(statement.sql);
     for (size_t i = 0; i < statement.params.size() && i < prepared.params().size(); ++i) {
-      driver::Param& p = prepared.params()[i];
-      p.data_type = FieldType::Unknown;
-      if (IsNull(statement.params[i])) {
-        p.SetNull(statement.types[i] == FieldType::Unknown ? FieldType::String : statement.types[i]);
-      } else {
-        p.Set(statement.params[i]);
-      }
+      BindFieldValue(prepared.params()[i], statement.params[i], statement.types[i],
+                     statement.scales[i]);
     }
     const int64_t affected = prepared.Execute(&tx_);
     if (affected == 0) throw Error(kNotFound);
@@ -117,7 +133,7 @@ class Walk {
   // Counts a failed row against the limit; false ends the walk. A statement
   // that changed several rows rolls the whole call back and ends the walk,
   // so that nothing of the call is committed piecemeal.
-  bool Fail(int32_t record, const std::string& message, bool rolls_back) {
+  bool Fail(packets::ErrorRow failed, bool rolls_back) {
     int32_t response = error_count_ < limit_ ? packets::kResponseSkip : packets::kResponseAbort;
     ++error_count_;
     if (error_count_ > limit_) {
@@ -129,7 +145,10 @@ class Walk {
       tx_.Rollback();
       rolled_back_ = true;
     }
-    errors_.rows.push_back({record, response, message, "", 1, 0});
+    failed.response = response;
+    failed.context.clear();
+    failed.category = 1;
+    errors_.rows.push_back(std::move(failed));
     return response != packets::kResponseAbort;
   }
 
@@ -153,7 +172,7 @@ ApplyResult ApplyDelta(const ResolveTarget& target, const packets::DeltaPacket& 
   const std::string table = delta.table_name ? TableNameFromDelta(*delta.table_name)
                                              : TableNameFromSql(target.query->sql_text());
   Walk walk(target, max_errors, tx);
-  walk.Rows(*target.query, table, delta.fields, delta.rows, true);
+  walk.Rows(*target.query, table, delta.fields, delta.rows, {});
   ApplyResult result;
   result.error_count = walk.error_count();
   result.errors = std::move(walk.errors());

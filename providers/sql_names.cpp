@@ -1,5 +1,8 @@
 #include "providers/sql_names.h"
 
+#include <algorithm>
+
+#include "common/error.h"
 #include "driver/params.h"
 
 namespace orvala::providers {
@@ -78,6 +81,28 @@ std::string TableNameFromSql(std::string_view sql) {
   return name;
 }
 
+bool IsSelectStatement(std::string_view sql) {
+  size_t i = 0;
+  while (i < sql.size()) {
+    const char c = sql[i];
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '(') {
+      ++i;
+    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
+      const size_t end = sql.find('\n', i);
+      i = end == std::string_view::npos ? sql.size() : end;
+    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
+      const size_t end = sql.find("*/", i + 2);
+      i = end == std::string_view::npos ? sql.size() : end + 2;
+    } else {
+      break;
+    }
+  }
+  size_t end = i;
+  while (end < sql.size() && IsWordChar(sql[end])) ++end;
+  const std::string_view word = sql.substr(i, end - i);
+  return driver::EqualsIgnoreCase(word, "SELECT") || driver::EqualsIgnoreCase(word, "WITH");
+}
+
 std::string TableNameFromDelta(std::string_view name) {
   if (!name.empty() && (name.front() == '"' || name.front() == '\'' || name.front() == '`')) {
     return std::string(name);
@@ -85,18 +110,66 @@ std::string TableNameFromDelta(std::string_view name) {
   return driver::ToUpperAscii(name);
 }
 
-std::string QuoteTableName(const std::string& table, const std::string& quote) {
-  auto is_quote = [](char c) { return c == '"' || c == '\'' || c == '`'; };
-  if (table.empty() || is_quote(table.front()) || is_quote(table.back())) return table;
+std::string QuoteIdentifier(std::string_view name, const std::string& quote) {
+  if (quote.empty()) {
+    if (name.empty() || !std::all_of(name.begin(), name.end(), IsWordChar)) {
+      throw Error(Format("Invalid name in a statement: %s", std::string(name)));
+    }
+    return std::string(name);
+  }
   std::string out = quote;
-  for (char c : table) {
-    if (c == '.') {
-      out += quote + "." + quote;
+  size_t i = 0;
+  while (i < name.size()) {
+    if (name.compare(i, quote.size(), quote) == 0) {
+      out += quote + quote;
+      i += quote.size();
     } else {
-      out += c;
+      out += name[i++];
     }
   }
   return out + quote;
+}
+
+std::string QuoteTableName(const std::string& table, const std::string& quote) {
+  auto is_quote = [](char c) { return c == '"' || c == '\'' || c == '`'; };
+  if (table.empty()) return table;
+  if (!is_quote(table.front()) && !is_quote(table.back())) {
+    std::string out;
+    size_t start = 0;
+    for (;;) {
+      const size_t dot = table.find('.', start);
+      out += QuoteIdentifier(std::string_view(table).substr(start, dot - start), quote);
+      if (dot == std::string::npos) return out;
+      out += '.';
+      start = dot + 1;
+    }
+  }
+  // Written quoted by the client: each part must close its own quotes.
+  auto invalid = [&] { throw Error(Format("Invalid name in a statement: %s", table)); };
+  size_t i = 0;
+  for (;;) {
+    if (i < table.size() && is_quote(table[i])) {
+      const char q = table[i++];
+      for (;;) {
+        if (i >= table.size()) invalid();
+        if (table[i] != q) {
+          ++i;
+        } else if (i + 1 < table.size() && table[i + 1] == q) {
+          i += 2;
+        } else {
+          ++i;
+          break;
+        }
+      }
+    } else {
+      const size_t start = i;
+      while (i < table.size() && IsWordChar(table[i])) ++i;
+      if (i == start) invalid();
+    }
+    if (i == table.size()) return table;
+    if (table[i] != '.') invalid();
+    ++i;
+  }
 }
 
 std::string ColumnName(const std::string& field_name, const std::string& origin) {

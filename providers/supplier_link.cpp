@@ -4,6 +4,7 @@
 
 #include "common/error.h"
 #include "driver/params.h"
+#include "providers/field_binding.h"
 
 namespace orvala::providers {
 namespace {
@@ -14,15 +15,6 @@ constexpr const char* kIgnoredField = "RAGIONESOCIALE";  // joined in, never wri
 // Raised for a row that the hook fails for good; every other error only
 // declines the row.
 struct RowFailed {};
-
-void Assign(driver::Param& p, const Value& v, FieldType type) {
-  p.data_type = FieldType::Unknown;
-  if (IsNull(v)) {
-    p.SetNull(type == FieldType::Unknown ? FieldType::String : type);
-  } else {
-    p.Set(v);
-  }
-}
 
 Value AsInteger(const Value& v) {
   if (const auto* i = std::get_if<int32_t>(&v)) return *i;
@@ -62,7 +54,7 @@ void BindFields(driver::Query& statement, const std::vector<packets::Field>& fie
       v = *row.new_values[i];
     }
     for (driver::Param& same : statement.params()) {
-      if (driver::EqualsIgnoreCase(same.name, f.name)) Assign(same, v, f.type);
+      if (driver::EqualsIgnoreCase(same.name, f.name)) BindFieldValue(same, v, f.type, f.scale);
     }
     bound.insert(driver::ToUpperAscii(f.name));
   }
@@ -107,9 +99,10 @@ UpdateHook SupplierLinkHook(catalogue::QueryModule& catalogue) {
           const Value* supplier = OldValue(fields, row, "ID_FORNITORI");
           const Value* company = OldValue(fields, row, "ID_DITTE");
           if (!supplier || !company) throw Error("The row has no key");
-          Assign(statement->params().ByName("ID_FORNITORI"), AsInteger(*supplier),
-                 FieldType::Integer);
-          Assign(statement->params().ByName("ID_DITTE"), AsString(*company), FieldType::String);
+          BindFieldValue(statement->params().ByName("ID_FORNITORI"), AsInteger(*supplier),
+                         FieldType::Integer, 0);
+          BindFieldValue(statement->params().ByName("ID_DITTE"), AsString(*company),
+                         FieldType::String, 0);
           break;
         }
         case packets::UpdateKind::Unmodified:

@@ -29,6 +29,7 @@ UpdateStatement BuildUpdateStatement(packets::UpdateKind kind,
     std::string name;
     size_t value_index;
     FieldType type;
+    int scale;
   };
   std::vector<Column> set, where;
   size_t plain = 0;
@@ -39,13 +40,13 @@ UpdateStatement BuildUpdateStatement(packets::UpdateKind kind,
     const std::string column = ColumnName(f.name, f.origin);
     if ((f.prov_flags & packets::kInUpdate) && index < row.new_values.size() &&
         row.new_values[index].has_value()) {
-      set.push_back({column, index, f.type});
+      set.push_back({column, index, f.type, f.scale});
     }
-    if ((f.prov_flags & packets::kInWhere) && Comparable(f)) where.push_back({column, index, f.type});
+    if ((f.prov_flags & packets::kInWhere) && Comparable(f)) where.push_back({column, index, f.type, f.scale});
   }
 
   std::vector<std::string> lines;
-  auto quoted = [&](const std::string& column) { return quote + column + quote; };
+  auto quoted = [&](const std::string& column) { return QuoteIdentifier(column, quote); };
   auto add_where = [&] {
     if (where.empty()) throw Error("Unable to find record.  No key specified");
     lines.push_back("where");
@@ -58,6 +59,7 @@ UpdateStatement BuildUpdateStatement(packets::UpdateKind kind,
         lines.push_back(" " + quoted(c.name) + " = ? and");
         out.params.push_back(old);
         out.types.push_back(c.type);
+        out.scales.push_back(c.scale);
       }
     }
     lines.back().resize(lines.back().size() - 4);  // the last loses " and"
@@ -70,6 +72,7 @@ UpdateStatement BuildUpdateStatement(packets::UpdateKind kind,
         lines.push_back(" " + quoted(c.name) + " = ?,");
         out.params.push_back(*row.new_values[c.value_index]);
         out.types.push_back(c.type);
+        out.scales.push_back(c.scale);
       }
       if (!set.empty()) lines.back().pop_back();  // the last loses its comma
       add_where();
@@ -83,6 +86,7 @@ UpdateStatement BuildUpdateStatement(packets::UpdateKind kind,
         values += "?, ";
         out.params.push_back(*row.new_values[c.value_index]);
         out.types.push_back(c.type);
+        out.scales.push_back(c.scale);
       }
       if (!set.empty()) {
         columns.replace(columns.size() - 2, 2, ")");

@@ -15,6 +15,7 @@ struct UpdateStatement {
   std::string sql;            // lines each ended by CR LF
   std::vector<Value> params;  // in the order of the statement's "?" marks
   std::vector<FieldType> types;
+  std::vector<int> scales;    // the decimal places of each parameter's field
 };
 
 // Fails with "Unable to find record.  No key specified" when no column can

@@ -112,5 +112,38 @@ TEST(SqlNamesTest, TableNamesAndQuoting) {
   EXPECT_EQ(ColumnName("Codice", "ARTICOLI.CODICE"), "CODICE");
 }
 
+TEST(SqlNamesTest, SelectStatementsAreTold) {
+  for (const char* sql : {"select 1 from rdb$database", "  -- c\n(SELECT 1 from t)",
+                          "/* x */ with a as (select 1 from t) select * from a"}) {
+    EXPECT_TRUE(IsSelectStatement(sql)) << sql;
+  }
+  for (const char* sql : {"update t set a = 1", "execute procedure p", "selected", ""}) {
+    EXPECT_FALSE(IsSelectStatement(sql)) << sql;
+  }
+}
+
+// No name can leave its quotes: a quote inside is doubled, and a table
+// that arrives quoted must close its own quotes.
+TEST(SqlNamesTest, HostileNamesStayInsideTheirQuotes) {
+  EXPECT_EQ(QuoteIdentifier("D\" = 'X', \"E", "\""), "\"D\"\" = 'X', \"\"E\"");
+  EXPECT_EQ(QuoteTableName("A\"B.C", "\""), "\"A\"\"B\".\"C\"");
+  EXPECT_EQ(QuoteTableName("\"A\"\"B\".C", "\""), "\"A\"\"B\".C");
+  for (const char* bad : {"\"T\" set X = 1 --", "\"T", "T\"", "\"T\".", "\"T\"\"", "\"A\" \"B\""}) {
+    EXPECT_THROW(QuoteTableName(bad, "\""), Error) << bad;
+  }
+  EXPECT_THROW(QuoteIdentifier("A B", ""), Error);
+  EXPECT_EQ(QuoteIdentifier("A$1", ""), "A$1");
+
+  DeltaRow row;
+  row.kind = UpdateKind::Modify;
+  row.old_values = {int32_t{1}};
+  row.new_values = {Value{int32_t{2}}};
+  const UpdateStatement s = BuildUpdateStatement(
+      UpdateKind::Modify, {MakeField("ID\" = 0, \"X", FieldType::Integer, 4, "")}, row, "\"T\"",
+      "\"");
+  EXPECT_EQ(s.sql,
+            "update \"T\"  set\r\n \"ID\"\" = 0, \"\"X\" = ?\r\nwhere\r\n \"ID\"\" = 0, \"\"X\" = ?\r\n");
+}
+
 }  // namespace
 }  // namespace orvala::providers
