@@ -2,50 +2,16 @@
 // process over a fresh database, every change read back from the database
 // afterwards.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include "client/cli_test_harness.h"
 
-#include "client/variant_json.h"
-#include "registry/database_location.h"
-#include "server/server_fixture.h"
-
-namespace orvala::providers {
+namespace orvala::client {
 namespace {
 
-using client::Json;
+using testing::CliRun;
 
-struct CliRun {
-  int exit_status = -1;
-  std::vector<Json> calls;  // one per line printed
-  std::string errors;
-};
-
-class DataPathTest : public server::testing::ServerTest {
+class DataPathTest : public testing::CliTest {
  protected:
-  DataPathTest() { registry::WriteDatabaseLocation(registry_, database_); }
-
-  CliRun Run(const std::string& script) {
-    const std::filesystem::path input = dir_ / "script.txt";
-    const std::filesystem::path output = dir_ / "out.txt";
-    const std::filesystem::path errors = dir_ / "err.txt";
-    std::ofstream(input) << script;
-    const std::string command = "ORVALA_REGISTRY_DIR='" + (dir_ / "registry").string() + "' '" +
-                                ORVALA_CLI + "' --inproc '" + input.string() + "' > '" +
-                                output.string() + "' 2> '" + errors.string() + "'";
-    const int status = std::system(command.c_str());
-    CliRun run;
-    run.exit_status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::ifstream out(output);
-    for (std::string line; std::getline(out, line);) run.calls.push_back(Json::parse(line));
-    std::stringstream err;
-    err << std::ifstream(errors).rdbuf();
-    run.errors = err.str();
-    return run;
-  }
-
   // The single string a SELECT answers, as the database holds it.
   std::string Text(const std::string& sql) {
     driver::Query q("text");
@@ -260,4 +226,4 @@ AS_ApplyUpdates K {"insert":[{"ID":1,"N":"-2.25"}]} 0
 }
 
 }  // namespace
-}  // namespace orvala::providers
+}  // namespace orvala::client
