@@ -13,6 +13,21 @@ bool IsWordChar(char c) {
          c == '$';
 }
 
+// Index just past a comment that starts at `i` ("--" to the end of the
+// line, or "/* */"); `i` itself when none starts there.
+size_t PastComment(std::string_view sql, size_t i) {
+  if (i + 1 >= sql.size()) return i;
+  if (sql[i] == '-' && sql[i + 1] == '-') {
+    const size_t end = sql.find('\n', i);
+    return end == std::string_view::npos ? sql.size() : end;
+  }
+  if (sql[i] == '/' && sql[i + 1] == '*') {
+    const size_t end = sql.find("*/", i + 2);
+    return end == std::string_view::npos ? sql.size() : end + 2;
+  }
+  return i;
+}
+
 // Index of the first FROM keyword outside literals and comments.
 size_t FindFrom(std::string_view sql) {
   size_t i = 0;
@@ -22,12 +37,8 @@ size_t FindFrom(std::string_view sql) {
       size_t end = i + 1;
       while (end < sql.size() && sql[end] != c) ++end;
       i = end + 1;
-    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-      const size_t end = sql.find('\n', i);
-      i = end == std::string_view::npos ? sql.size() : end;
-    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
-      const size_t end = sql.find("*/", i + 2);
-      i = end == std::string_view::npos ? sql.size() : end + 2;
+    } else if (const size_t past = PastComment(sql, i); past != i) {
+      i = past;
     } else if (IsWordChar(c)) {
       size_t end = i;
       while (end < sql.size() && IsWordChar(sql[end])) ++end;
@@ -87,12 +98,8 @@ bool IsSelectStatement(std::string_view sql) {
     const char c = sql[i];
     if (c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '(') {
       ++i;
-    } else if (c == '-' && i + 1 < sql.size() && sql[i + 1] == '-') {
-      const size_t end = sql.find('\n', i);
-      i = end == std::string_view::npos ? sql.size() : end;
-    } else if (c == '/' && i + 1 < sql.size() && sql[i + 1] == '*') {
-      const size_t end = sql.find("*/", i + 2);
-      i = end == std::string_view::npos ? sql.size() : end + 2;
+    } else if (const size_t past = PastComment(sql, i); past != i) {
+      i = past;
     } else {
       break;
     }
