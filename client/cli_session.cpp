@@ -7,9 +7,9 @@
 
 #include "client/code_pages.h"
 #include "client/packet_json.h"
+#include "common/ascii.h"
 #include "common/codepage.h"
 #include "common/error.h"
-#include "driver/params.h"
 #include "packets/packet_variant.h"
 
 namespace orvala::client {
@@ -29,7 +29,7 @@ bool IsOperation(const server::MethodDef& method, const char* name) {
 }
 
 std::string KeyOf(const std::u16string& provider) {
-  return driver::ToUpperAscii(ToUtf8(provider));
+  return ToUpperAscii(ToUtf8(provider));
 }
 
 // What a call does to the rows that the session fetched earlier, which it
@@ -169,7 +169,7 @@ CliSession::ApplyPlan CliSession::CompleteOldRows(const std::u16string& provider
     for (size_t i = 0; i < plain.size(); ++i) {
       for (size_t j = 0; j < rows->fields().size(); ++j) {
         const packets::Field& f = rows->fields()[j];
-        if (driver::EqualsIgnoreCase(f.name, plain[i]->name) && f.type == plain[i]->type &&
+        if (EqualsIgnoreCase(f.name, plain[i]->name) && f.type == plain[i]->type &&
             f.scale == plain[i]->scale) {
           place[i] = j;
           break;

@@ -7,8 +7,8 @@
 #include <utility>
 
 #include "client/code_pages.h"
+#include "common/ascii.h"
 #include "common/error.h"
-#include "driver/params.h"
 #include "packets/packet_variant.h"
 
 namespace orvala::client {
@@ -133,7 +133,7 @@ ClientDataset::Row ClientDataset::MakeRow(const packets::Row& packet_row) const 
 
 std::optional<size_t> ClientDataset::FieldIndex(std::string_view name) const {
   for (size_t i = 0; i < fields_.size(); ++i) {
-    if (driver::EqualsIgnoreCase(fields_[i].name, name)) return i;
+    if (EqualsIgnoreCase(fields_[i].name, name)) return i;
   }
   return std::nullopt;
 }

@@ -4,9 +4,9 @@
 #include <set>
 
 #include "client/code_pages.h"
+#include "common/ascii.h"
 #include "common/datetime.h"
 #include "common/error.h"
-#include "driver/params.h"
 
 namespace orvala::client {
 namespace {
@@ -17,7 +17,7 @@ FieldType FieldTypeNamed(const std::string& name) {
   for (FieldType t : {FieldType::SmallInt, FieldType::Integer, FieldType::BigInt,
                       FieldType::Double, FieldType::Timestamp, FieldType::String, FieldType::Memo,
                       FieldType::Blob, FieldType::Boolean, FieldType::Unknown}) {
-    if (driver::EqualsIgnoreCase(FieldTypeName(t), name)) return t;
+    if (EqualsIgnoreCase(FieldTypeName(t), name)) return t;
   }
   throw Error("unknown field type '" + name + "'");
 }
@@ -55,7 +55,7 @@ size_t PlainIndex(const std::vector<packets::Field>& fields, const std::string& 
   size_t plain = 0;
   for (const packets::Field& f : fields) {
     if (f.is_nested()) continue;
-    if (driver::EqualsIgnoreCase(f.name, name)) return plain;
+    if (EqualsIgnoreCase(f.name, name)) return plain;
     ++plain;
   }
   throw Error("the provider has no field " + name);

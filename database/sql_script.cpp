@@ -1,7 +1,7 @@
 #include "database/sql_script.h"
 
+#include "common/ascii.h"
 #include "common/error.h"
-#include "driver/params.h"
 
 namespace orvala::database {
 namespace {
@@ -16,7 +16,7 @@ std::string FirstWord(std::string_view s) {
   s = TrimView(s);
   size_t n = 0;
   while (n < s.size() && ((s[n] >= 'A' && s[n] <= 'Z') || (s[n] >= 'a' && s[n] <= 'z'))) ++n;
-  return driver::ToUpperAscii(s.substr(0, n));
+  return ToUpperAscii(s.substr(0, n));
 }
 
 }  // namespace
@@ -31,7 +31,7 @@ std::vector<ScriptStatement> SplitSqlScript(std::string_view script) {
     const std::string_view text = TrimView(current);
     if (!text.empty()) {
       const std::string word = FirstWord(text);
-      if (word == "SET" && driver::ToUpperAscii(text.substr(0, 8)).starts_with("SET TERM")) {
+      if (word == "SET" && ToUpperAscii(text.substr(0, 8)).starts_with("SET TERM")) {
         const std::string_view rest = TrimView(text.substr(8));
         if (rest.empty()) throw Error("SET TERM without a terminator at line " + std::to_string(statement_line));
         terminator = std::string(rest);

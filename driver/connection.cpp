@@ -2,10 +2,10 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
 #include "common/codepage.h"
 #include "common/error.h"
 #include "driver/firebird_api.h"
-#include "driver/params.h"
 #include "driver/query.h"
 
 namespace orvala::driver {

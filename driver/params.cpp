@@ -1,27 +1,10 @@
 
-#include "common/error.h"
 #include "driver/params.h"
 
+#include "common/ascii.h"
+#include "common/error.h"
+
 namespace orvala::driver {
-
-bool EqualsIgnoreCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    char x = a[i], y = b[i];
-    if (x >= 'a' && x <= 'z') x = static_cast<char>(x - 32);
-    if (y >= 'a' && y <= 'z') y = static_cast<char>(y - 32);
-    if (x != y) return false;
-  }
-  return true;
-}
-
-std::string ToUpperAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  }
-  return out;
-}
 
 Param* ParamList::Find(std::string_view name) {
   for (Param& p : params_) {

@@ -66,7 +66,4 @@ class ParamList {
   std::vector<Param> params_;
 };
 
-bool EqualsIgnoreCase(std::string_view a, std::string_view b);
-std::string ToUpperAscii(std::string_view s);
-
 }  // namespace orvala::driver

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/ascii.h"
 #include "common/error.h"
 #include "driver/firebird_api.h"
 #include "driver/sql_params.h"

@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "common/ascii.h"
 #include "common/error.h"
-#include "driver/params.h"
 #include "server/type_library.h"
 
 namespace orvala::host {
@@ -83,7 +83,7 @@ class EntryWriter {
 
 bool IsSwitch(const char* arg, const char* name) {
   if (arg[0] != '-' && arg[0] != '/') return false;
-  return driver::EqualsIgnoreCase(arg + 1, name);
+  return EqualsIgnoreCase(arg + 1, name);
 }
 
 }  // namespace

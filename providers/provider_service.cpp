@@ -4,6 +4,7 @@
 #include <cstring>
 #include <optional>
 
+#include "common/ascii.h"
 #include "common/codepage.h"
 #include "common/datetime.h"
 #include "common/error.h"
@@ -33,7 +34,7 @@ std::unique_lock<std::recursive_mutex> LockFor(const Provider& provider) {
 
 // Case-insensitive ordering of names, as the client's list expects them.
 bool LessIgnoreCase(const std::string& a, const std::string& b) {
-  return driver::ToUpperAscii(a) < driver::ToUpperAscii(b);
+  return ToUpperAscii(a) < ToUpperAscii(b);
 }
 
 FieldType TypeOfVariant(VarType type) {
@@ -179,7 +180,7 @@ ProviderService::~ProviderService() = default;
 
 Provider* ProviderService::FindProvider(const std::string& name) const {
   for (const auto& p : providers_) {
-    if (driver::EqualsIgnoreCase(p->name(), name)) return p.get();
+    if (EqualsIgnoreCase(p->name(), name)) return p.get();
   }
   return nullptr;
 }
@@ -428,7 +429,7 @@ void ProviderService::CheckNewName(const std::string& name) const {
     throw Error("''" + name + "'' is not a valid component name");
   }
   for (const std::string& existing : ComponentNames()) {
-    if (driver::EqualsIgnoreCase(existing, name)) {
+    if (EqualsIgnoreCase(existing, name)) {
       throw Error(Format("A component named %s already exists", name));
     }
   }
@@ -477,7 +478,7 @@ void ProviderService::AddDetailProvider(const std::string& name, const std::stri
   driver::Query& query = CreateQuery(name, sql);
   for (const Component& c : components_) {
     auto* source = static_cast<DataSource*>(c.object);
-    if (c.kind == Component::DataSource && driver::EqualsIgnoreCase(source->name, master_data_source)) {
+    if (c.kind == Component::DataSource && EqualsIgnoreCase(source->name, master_data_source)) {
       links_.emplace_back(&query, source);
       break;
     }

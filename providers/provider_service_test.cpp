@@ -1,5 +1,6 @@
 // The provider operations and the update resolver against a fresh
 // reference database.
+#include "common/ascii.h"
 #include "driver/administrator.h"
 #include "providers/provider_service.h"
 
@@ -91,8 +92,8 @@ TEST_F(ProviderServiceTest, NamesAreListedSortedWithoutRegardToCase) {
   ASSERT_EQ(names.strings().size(), 147u);
   for (size_t i = 1; i < names.strings().size(); ++i) {
     EXPECT_LE(ToUtf8(names.strings()[i - 1]).size() > 0, true);
-    std::string a = driver::ToUpperAscii(ToUtf8(names.strings()[i - 1]));
-    std::string b = driver::ToUpperAscii(ToUtf8(names.strings()[i]));
+    std::string a = ToUpperAscii(ToUtf8(names.strings()[i - 1]));
+    std::string b = ToUpperAscii(ToUtf8(names.strings()[i]));
     EXPECT_LE(a, b);
   }
   service_.AddProvider("Mine", "select * from ditte");

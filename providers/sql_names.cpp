@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "common/ascii.h"
 #include "common/error.h"
-#include "driver/params.h"
 
 namespace orvala::providers {
 namespace {
@@ -42,7 +42,7 @@ size_t FindFrom(std::string_view sql) {
     } else if (IsWordChar(c)) {
       size_t end = i;
       while (end < sql.size() && IsWordChar(sql[end])) ++end;
-      if (driver::EqualsIgnoreCase(sql.substr(i, end - i), "FROM")) return end;
+      if (EqualsIgnoreCase(sql.substr(i, end - i), "FROM")) return end;
       i = end;
     } else {
       ++i;
@@ -80,7 +80,7 @@ std::string TableNameFromSql(std::string_view sql) {
     } else {
       const size_t start = i;
       while (i < sql.size() && IsWordChar(sql[i])) ++i;
-      name += driver::ToUpperAscii(sql.substr(start, i - start));
+      name += ToUpperAscii(sql.substr(start, i - start));
     }
     if (i < sql.size() && sql[i] == '.') {
       name += '.';
@@ -107,14 +107,14 @@ bool IsSelectStatement(std::string_view sql) {
   size_t end = i;
   while (end < sql.size() && IsWordChar(sql[end])) ++end;
   const std::string_view word = sql.substr(i, end - i);
-  return driver::EqualsIgnoreCase(word, "SELECT") || driver::EqualsIgnoreCase(word, "WITH");
+  return EqualsIgnoreCase(word, "SELECT") || EqualsIgnoreCase(word, "WITH");
 }
 
 std::string TableNameFromDelta(std::string_view name) {
   if (!name.empty() && (name.front() == '"' || name.front() == '\'' || name.front() == '`')) {
     return std::string(name);
   }
-  return driver::ToUpperAscii(name);
+  return ToUpperAscii(name);
 }
 
 std::string QuoteIdentifier(std::string_view name, const std::string& quote) {
@@ -184,7 +184,7 @@ std::string ColumnName(const std::string& field_name, const std::string& origin)
     const size_t dot = origin.rfind('.');
     return dot == std::string::npos ? origin : origin.substr(dot + 1);
   }
-  return driver::ToUpperAscii(field_name);
+  return ToUpperAscii(field_name);
 }
 
 }  // namespace orvala::providers

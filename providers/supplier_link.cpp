@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "common/ascii.h"
 #include "common/error.h"
 #include "driver/params.h"
 #include "providers/field_binding.h"
@@ -44,8 +45,8 @@ void BindFields(driver::Query& statement, const std::vector<packets::Field>& fie
     if (f.name == kIgnoredField) continue;
     driver::Param* p = statement.params().Find(f.name);
     if (!p) throw Error(Format("Parameter '%s' not found", f.name));
-    const bool key = driver::EqualsIgnoreCase(f.name, "ID_FORNITORI") ||
-                     driver::EqualsIgnoreCase(f.name, "ID_DITTE");
+    const bool key = EqualsIgnoreCase(f.name, "ID_FORNITORI") ||
+                     EqualsIgnoreCase(f.name, "ID_DITTE");
     const bool changed = i < row.new_values.size() && row.new_values[i].has_value();
     Value v;
     if (use_old_for_unchanged) {
@@ -54,12 +55,12 @@ void BindFields(driver::Query& statement, const std::vector<packets::Field>& fie
       v = *row.new_values[i];
     }
     for (driver::Param& same : statement.params()) {
-      if (driver::EqualsIgnoreCase(same.name, f.name)) BindFieldValue(same, v, f.type, f.scale);
+      if (EqualsIgnoreCase(same.name, f.name)) BindFieldValue(same, v, f.type, f.scale);
     }
-    bound.insert(driver::ToUpperAscii(f.name));
+    bound.insert(ToUpperAscii(f.name));
   }
   for (const driver::Param& p : statement.params()) {
-    if (!bound.count(driver::ToUpperAscii(p.name))) {
+    if (!bound.count(ToUpperAscii(p.name))) {
       throw Error(Format("No value for parameter '%s'", p.name));
     }
   }
@@ -71,7 +72,7 @@ const Value* OldValue(const std::vector<packets::Field>& fields, const packets::
   for (const packets::Field& f : fields) {
     if (f.is_nested()) continue;
     const size_t i = plain++;
-    if (driver::EqualsIgnoreCase(f.name, name) && i < row.old_values.size()) {
+    if (EqualsIgnoreCase(f.name, name) && i < row.old_values.size()) {
       return &row.old_values[i];
     }
   }

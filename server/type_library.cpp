@@ -2,7 +2,7 @@
 
 #include <sstream>
 
-#include "driver/params.h"
+#include "common/ascii.h"
 #include "server/orvala.h"
 
 namespace orvala::server {
@@ -257,14 +257,14 @@ const MethodDef* MethodByDispid(int32_t dispid) {
 
 const MethodDef* MethodByName(std::string_view name) {
   for (const MethodDef& m : kMethods) {
-    if (Callable(m) && driver::EqualsIgnoreCase(m.name, name)) return &m;
+    if (Callable(m) && EqualsIgnoreCase(m.name, name)) return &m;
   }
   return nullptr;
 }
 
 std::optional<int> ArgIndexByName(const MethodDef& method, std::string_view name) {
   for (size_t i = 0; i < method.args.size(); ++i) {
-    if (driver::EqualsIgnoreCase(method.args[i].name, name)) return static_cast<int>(i);
+    if (EqualsIgnoreCase(method.args[i].name, name)) return static_cast<int>(i);
   }
   return std::nullopt;
 }
