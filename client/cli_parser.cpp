@@ -7,6 +7,7 @@
 #include "client/packet_json.h"
 #include "common/codepage.h"
 #include "common/error.h"
+#include "common/utf8.h"
 #include "packets/packet_variant.h"
 
 namespace orvala::client {

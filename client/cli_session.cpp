@@ -10,6 +10,7 @@
 #include "common/ascii.h"
 #include "common/codepage.h"
 #include "common/error.h"
+#include "common/utf8.h"
 #include "packets/packet_variant.h"
 
 namespace orvala::client {

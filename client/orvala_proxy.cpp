@@ -2,6 +2,7 @@
 
 #include "common/codepage.h"
 #include "common/error.h"
+#include "common/utf8.h"
 #include "server/type_library.h"
 
 namespace orvala::client {

@@ -7,6 +7,8 @@
 #include "common/ascii.h"
 #include "common/datetime.h"
 #include "common/error.h"
+#include "common/hex.h"
+#include "common/utf8.h"
 
 namespace orvala::client {
 namespace {
@@ -185,7 +187,7 @@ Value ValueFromJson(const Json& json, const packets::Field& field, const CodePag
       return code_page.Encode(FromUtf8(json.get<std::string>()));
     case FieldType::Blob:
       if (!json.is_string()) Unfit(field, json);
-      return FromHex(json.get<std::string>());
+      return BytesFromHex(json.get<std::string>());
     case FieldType::Boolean:
       if (!json.is_boolean()) Unfit(field, json);
       return json.get<bool>();

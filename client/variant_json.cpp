@@ -6,6 +6,8 @@
 #include "common/codepage.h"
 #include "common/datetime.h"
 #include "common/error.h"
+#include "common/hex.h"
+#include "common/utf8.h"
 
 namespace orvala::client {
 namespace {
@@ -85,7 +87,7 @@ Variant TypedFromJson(const std::string& vt, const Json& json) {
   }
   if (vt == "ARRAY|UI1") {
     if (!value.is_string()) throw Error("expected bytes in hexadecimal");
-    const std::string bytes = FromHex(value.get<std::string>());
+    const std::string bytes = BytesFromHex(value.get<std::string>());
     return Variant::Bytes(ByteArray(bytes.begin(), bytes.end()));
   }
   throw Error("unknown variant type '" + vt + "'");
@@ -141,30 +143,13 @@ int64_t ParseScaled(std::string_view text, int scale) {
   return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
 }
 
-std::string ToHex(const std::string& bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (unsigned char b : bytes) {
-    out += kDigits[b >> 4];
-    out += kDigits[b & 15];
+std::string BytesFromHex(std::string_view hex) {
+  for (char c : hex) {
+    if (HexDigit(c) < 0) throw Error("'" + std::string(hex) + "' is not hexadecimal");
   }
-  return out;
-}
-
-std::string FromHex(std::string_view hex) {
-  auto digit = [&](char c) -> int {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    throw Error("'" + std::string(hex) + "' is not hexadecimal");
-  };
-  if (hex.size() % 2) throw Error("'" + std::string(hex) + "' has an odd number of digits");
-  std::string out;
-  for (size_t i = 0; i < hex.size(); i += 2) {
-    out += static_cast<char>(digit(hex[i]) * 16 + digit(hex[i + 1]));
-  }
-  return out;
+  std::optional<std::string> bytes = FromHex(hex);
+  if (!bytes) throw Error("'" + std::string(hex) + "' has an odd number of digits");
+  return *std::move(bytes);
 }
 
 Json VariantToJson(const Variant& value) {

@@ -35,7 +35,8 @@ Variant VariantFromJson(const Json& json);
 std::string FormatScaled(int64_t scaled, int scale);
 int64_t ParseScaled(std::string_view text, int scale);
 
-std::string ToHex(const std::string& bytes);
-std::string FromHex(std::string_view hex);  // fails with an Error on bad digits
+// The bytes that hexadecimal text in a JSON value spells; fails with an
+// Error naming the text when it is not hexadecimal or has an odd length.
+std::string BytesFromHex(std::string_view hex);
 
 }  // namespace orvala::client

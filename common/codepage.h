@@ -33,9 +33,5 @@ class CodePage {
   std::unordered_map<char16_t, char> from_unicode_;
 };
 
-// UTF-8 is the encoding of the command line, JSON and XML.
-std::string ToUtf8(std::u16string_view text);
-// Fails with an Error on malformed UTF-8.
-std::u16string FromUtf8(std::string_view text);
 
 }  // namespace orvala

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "common/error.h"
+#include "common/utf8.h"
 
 namespace orvala {
 namespace {

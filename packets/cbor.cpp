@@ -7,6 +7,7 @@
 
 #include "common/codepage.h"
 #include "common/error.h"
+#include "common/utf8.h"
 
 namespace orvala::cbor {
 
@@ -255,9 +256,7 @@ std::string_view Reader::ReadText() {
   }
   const std::string_view text(reinterpret_cast<const char*>(bytes_.data() + pos_),
                               static_cast<size_t>(length));
-  try {
-    FromUtf8(text);
-  } catch (const Error&) {
+  if (!IsUtf8(text)) {
     pos_ = at;
     Fail("text string is not UTF-8");
   }

@@ -11,6 +11,8 @@
 
 #include "common/codepage.h"
 #include "common/error.h"
+#include "common/hex.h"
+#include "common/utf8.h"
 #include "packets/code_pages.h"
 #include "packets/shape.h"
 
@@ -82,34 +84,12 @@ class Strings {
   bool ascii_ = true;
 };
 
-std::string ToHex(std::string_view bytes) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(bytes.size() * 2);
-  for (char c : bytes) {
-    out.push_back(kDigits[static_cast<unsigned char>(c) >> 4]);
-    out.push_back(kDigits[static_cast<unsigned char>(c) & 0xF]);
-  }
-  return out;
-}
-
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-std::string FromHex(std::string_view hex) {
+// The bytes of a string that went as hex.
+std::string FromHexText(std::string_view hex) {
   if (hex.size() % 2 != 0) shape::Fail("hex string of odd length");
-  std::string out(hex.size() / 2, '\0');
-  for (size_t i = 0; i < out.size(); ++i) {
-    const int high = HexDigit(hex[2 * i]);
-    const int low = HexDigit(hex[2 * i + 1]);
-    if (high < 0 || low < 0) shape::Fail("bad hex digit");
-    out[i] = static_cast<char>(high << 4 | low);
-  }
-  return out;
+  std::optional<std::string> bytes = FromHex(hex);
+  if (!bytes) shape::Fail("bad hex digit");
+  return *std::move(bytes);
 }
 
 // ---- names of types and kinds ----
@@ -496,7 +476,7 @@ class Reader {
 
   std::string StringAttribute(pugi::xml_node node, const char* name) const {
     if (const auto hex = node.attribute((std::string(name) + "-hex").c_str())) {
-      return FromHex(hex.value());
+      return FromHexText(hex.value());
     }
     return strings_->FromText(node.attribute(name).value());
   }
@@ -512,7 +492,7 @@ class Reader {
     const auto enc = node.attribute("enc");
     if (enc) {
       if (std::strcmp(enc.value(), "hex") != 0) shape::Fail("unknown string encoding");
-      return FromHex(ElementText(node));
+      return FromHexText(ElementText(node));
     }
     return strings_->FromText(ElementText(node));
   }

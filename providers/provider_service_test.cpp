@@ -1,6 +1,7 @@
 // The provider operations and the update resolver against a fresh
 // reference database.
 #include "common/ascii.h"
+#include "common/utf8.h"
 #include "driver/administrator.h"
 #include "providers/provider_service.h"
 

@@ -2,6 +2,9 @@
 
 #include <cstdint>
 
+#include "common/hex.h"
+#include "common/utf8.h"
+
 namespace orvala::registry {
 namespace {
 
@@ -10,38 +13,6 @@ constexpr std::string_view kVersion = "1";
 
 // ----------------------------------------------------------------- writing
 
-// The length of the well-formed UTF-8 sequence at the start of `bytes`, or
-// 0 when it does not start with one (stray continuation byte, overlong
-// form, surrogate, beyond U+10FFFF, or cut short).
-size_t Utf8SequenceLength(std::string_view bytes) {
-  const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  const unsigned char lead = byte(0);
-  size_t length;
-  uint32_t code;
-  if (lead >= 0xc2 && lead <= 0xdf) {
-    length = 2, code = lead & 0x1f;
-  } else if (lead >= 0xe0 && lead <= 0xef) {
-    length = 3, code = lead & 0x0f;
-  } else if (lead >= 0xf0 && lead <= 0xf4) {
-    length = 4, code = lead & 0x07;
-  } else {
-    return 0;
-  }
-  if (bytes.size() < length) return 0;
-  for (size_t i = 1; i < length; ++i) {
-    if ((byte(i) & 0xc0) != 0x80) return 0;
-    code = (code << 6) | (byte(i) & 0x3f);
-  }
-  if (length == 3 && (code < 0x800 || (code >= 0xd800 && code <= 0xdfff))) return 0;
-  if (length == 4 && (code < 0x10000 || code > 0x10ffff)) return 0;
-  return length;
-}
-
-void AppendHexByte(std::string* out, unsigned char byte) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  *out += kDigits[byte >> 4];
-  *out += kDigits[byte & 0x0f];
-}
 
 // Readable text stays as it is; quotes, backslashes, control characters and
 // bytes that are not UTF-8 are escaped, so that one line holds one record
@@ -61,7 +32,7 @@ void AppendQuoted(std::string* out, std::string_view bytes) {
       taken = length;
     } else {
       *out += "\\x";
-      AppendHexByte(out, c);
+      AppendHexByte(*out, c);
     }
     bytes.remove_prefix(taken);
   }
@@ -87,7 +58,7 @@ void AppendKey(std::string* out, const HiveKey& key, KeyPath* path) {
       case ValueType::kDword: *out += std::to_string(named.value.dword()); break;
       case ValueType::kBinary:
         *out += '"';
-        for (char byte : named.value.data()) AppendHexByte(out, static_cast<unsigned char>(byte));
+        for (char byte : named.value.data()) AppendHexByte(*out, static_cast<unsigned char>(byte));
         *out += '"';
         break;
       case ValueType::kText:
@@ -104,12 +75,6 @@ void AppendKey(std::string* out, const HiveKey& key, KeyPath* path) {
 
 // ----------------------------------------------------------------- reading
 
-int HexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
 
 // A cursor over one line of the file. It never looks outside `rest_`; each
 // reader returns false with error_ set when the bytes do not fit.

@@ -7,6 +7,7 @@
 
 #include "common/codepage.h"
 #include "common/error.h"
+#include "common/utf8.h"
 #include "server/server_fixture.h"
 
 namespace orvala::server {
