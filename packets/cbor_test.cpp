@@ -75,25 +75,43 @@ TEST(CborReader, RefusesMalformedInput) {
     std::function<void(Reader&)> read;
     const char* reason;
   } cases[] = {
-      {"empty input", "", [](Reader& r) { r.ReadUnsigned(); }, "Malformed packet: unexpected end of data"},
-      {"truncated argument", "1903", [](Reader& r) { r.ReadUnsigned(); }, "Malformed packet: unexpected end of data"},
-      {"truncated double", "fb3ff1999999", [](Reader& r) { r.ReadDouble(); }, "Malformed packet: unexpected end of data"},
-      {"wrong major type", "6449455446", [](Reader& r) { r.ReadBytes(); }, "Malformed packet: unexpected item type"},
-      {"byte string longer than data", "5affffffff00", [](Reader& r) { r.ReadBytes(); }, "Malformed packet: byte string longer than the data"},
-      {"text longer than data", "7b00000000000000ff41", [](Reader& r) { r.ReadText(); }, "Malformed packet: text string longer than the data"},
-      {"text not UTF-8", "62c328", [](Reader& r) { r.ReadText(); }, "Malformed packet: text string is not UTF-8"},
-      {"array count beyond data", "9b00000000ffffffff0102", [](Reader& r) { r.ReadArrayHeader(); }, "Malformed packet: array count larger than the data"},
-      {"map count beyond data", "a3010203", [](Reader& r) { r.ReadMapHeader(); }, "Malformed packet: map count larger than the data"},
-      {"indefinite array", "9f01ff", [](Reader& r) { r.ReadArrayHeader(); }, "Malformed packet: indefinite length not supported"},
-      {"indefinite bytes", "5f4101ff", [](Reader& r) { r.Skip(); }, "Malformed packet: indefinite length not supported"},
+      {"empty input", "", [](Reader& r) { r.ReadUnsigned(); },
+       "Malformed packet: unexpected end of data"},
+      {"truncated argument", "1903", [](Reader& r) { r.ReadUnsigned(); },
+       "Malformed packet: unexpected end of data"},
+      {"truncated double", "fb3ff1999999", [](Reader& r) { r.ReadDouble(); },
+       "Malformed packet: unexpected end of data"},
+      {"wrong major type", "6449455446", [](Reader& r) { r.ReadBytes(); },
+       "Malformed packet: unexpected item type"},
+      {"byte string longer than data", "5affffffff00", [](Reader& r) { r.ReadBytes(); },
+       "Malformed packet: byte string longer than the data"},
+      {"text longer than data", "7b00000000000000ff41", [](Reader& r) { r.ReadText(); },
+       "Malformed packet: text string longer than the data"},
+      {"text not UTF-8", "62c328", [](Reader& r) { r.ReadText(); },
+       "Malformed packet: text string is not UTF-8"},
+      {"array count beyond data", "9b00000000ffffffff0102", [](Reader& r) { r.ReadArrayHeader(); },
+       "Malformed packet: array count larger than the data"},
+      {"map count beyond data", "a3010203", [](Reader& r) { r.ReadMapHeader(); },
+       "Malformed packet: map count larger than the data"},
+      {"indefinite array", "9f01ff", [](Reader& r) { r.ReadArrayHeader(); },
+       "Malformed packet: indefinite length not supported"},
+      {"indefinite bytes", "5f4101ff", [](Reader& r) { r.Skip(); },
+       "Malformed packet: indefinite length not supported"},
       {"reserved head", "1c", [](Reader& r) { r.Skip(); }, "Malformed packet: reserved item head"},
-      {"integer beyond int64", "1bffffffffffffffff", [](Reader& r) { r.ReadInt(); }, "Malformed packet: integer out of range"},
-      {"negative beyond int64", "3b8000000000000000", [](Reader& r) { r.ReadInt(); }, "Malformed packet: integer out of range"},
-      {"integer beyond int32", "1a80000000", [](Reader& r) { r.ReadInt32(); }, "Malformed packet: integer out of range"},
-      {"unexpected tag", "c074", [](Reader& r) { r.ExpectTag(kTagInt16); }, "Malformed packet: unexpected tag"},
-      {"trailing bytes", "0000", [](Reader& r) { r.ReadUnsigned(), r.ExpectEnd(); }, "Malformed packet: unexpected data after the end"},
-      {"array of other length", "820102", [](Reader& r) { r.ExpectArray(3); }, "Malformed packet: array of unexpected length"},
-      {"boolean expected", "f6", [](Reader& r) { r.ReadBool(); }, "Malformed packet: boolean expected"},
+      {"integer beyond int64", "1bffffffffffffffff", [](Reader& r) { r.ReadInt(); },
+       "Malformed packet: integer out of range"},
+      {"negative beyond int64", "3b8000000000000000", [](Reader& r) { r.ReadInt(); },
+       "Malformed packet: integer out of range"},
+      {"integer beyond int32", "1a80000000", [](Reader& r) { r.ReadInt32(); },
+       "Malformed packet: integer out of range"},
+      {"unexpected tag", "c074", [](Reader& r) { r.ExpectTag(kTagInt16); },
+       "Malformed packet: unexpected tag"},
+      {"trailing bytes", "0000", [](Reader& r) { r.ReadUnsigned(), r.ExpectEnd(); },
+       "Malformed packet: unexpected data after the end"},
+      {"array of other length", "820102", [](Reader& r) { r.ExpectArray(3); },
+       "Malformed packet: array of unexpected length"},
+      {"boolean expected", "f6", [](Reader& r) { r.ReadBool(); },
+       "Malformed packet: boolean expected"},
       {"skip truncated array", "830102", [](Reader& r) { r.Skip(); },
        "Malformed packet: array count larger than the data"},
       {"skip array with a truncated item", "8301021903", [](Reader& r) { r.Skip(); },
@@ -195,15 +213,15 @@ TEST(CborVariant, RefusesWhatNoVariantHolds) {
     const char* hex;
     const char* reason;
   } cases[] = {
-      {"a0", "Malformed packet: unexpected item type"},              // map
-      {"f0", "Malformed packet: unexpected item type"},              // simple value 16
-      {"c074", "Malformed packet: unknown tag"},                     // an unknown tag
+      {"a0", "Malformed packet: unexpected item type"},                // map
+      {"f0", "Malformed packet: unexpected item type"},                // simple value 16
+      {"c074", "Malformed packet: unknown tag"},                       // an unknown tag
       {"d94f001a00010000", "Malformed packet: integer out of range"},  // I2 out of range
       {"d94f064161", "Malformed packet: UTF-16 text of odd length"},   // one byte of UTF-16
-      {"d94f0661", "Malformed packet: unexpected item type"},        // UTF-16 that is no byte string
-      {"d94f05a0", "Malformed packet: unexpected item type"},        // string array that is not an array
+      {"d94f0661", "Malformed packet: unexpected item type"},          // UTF-16 as a text string
+      {"d94f05a0", "Malformed packet: unexpected item type"},          // string array as a map
       {"8301", "Malformed packet: array count larger than the data"},  // truncated array
-      {"8301021903", "Malformed packet: unexpected end of data"},    // truncated item in an array
+      {"8301021903", "Malformed packet: unexpected end of data"},      // truncated item
   };
   const auto decode = [](std::span<const uint8_t> bytes) {
     Reader r(bytes);
