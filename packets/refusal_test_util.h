@@ -1,4 +1,4 @@
-// For the tables of malformed input: why a decoder refuses some bytes.
+// For the tables of malformed input: why a decoder or an encoder refuses.
 #pragma once
 
 #include <cstdint>
@@ -12,13 +12,13 @@ namespace orvala::test {
 
 using Decoder = std::function<void(std::span<const uint8_t>)>;
 
-// The message of the orvala::Error that the decoder raises, without the
+// The message of the orvala::Error that the attempt raises, without the
 // place ("at byte 17", "at offset 40") that the readers add, so that a case
 // names its reason and survives a change in the bytes before it;
-// "(decoded)" when the decoder takes the bytes.
-inline std::string Refusal(const Decoder& decode, std::span<const uint8_t> bytes) {
+// "(no error)" when the attempt succeeds.
+inline std::string Refusal(const std::function<void()>& attempt) {
   try {
-    decode(bytes);
+    attempt();
   } catch (const Error& e) {
     std::string message = e.message();
     for (const char* place : {" at byte ", " at offset "}) {
@@ -33,7 +33,12 @@ inline std::string Refusal(const Decoder& decode, std::span<const uint8_t> bytes
     }
     return message;
   }
-  return "(decoded)";
+  return "(no error)";
+}
+
+// Why the decoder refuses the bytes, as above.
+inline std::string Refusal(const Decoder& decode, std::span<const uint8_t> bytes) {
+  return Refusal([&] { decode(bytes); });
 }
 
 }  // namespace orvala::test
