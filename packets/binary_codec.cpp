@@ -168,10 +168,13 @@ Reader OpenPacket(std::span<const uint8_t> bytes, Kind kind, uint64_t items,
   Reader r(bytes);
   if (!LooksBinary(bytes)) r.Fail("not a binary packet");
   r.ExpectTag(cbor::kTagSelfDescribed);
-  r.ExpectArray(items);
+  // Each kind has its own count of items, so the kind is checked first: a
+  // packet of another kind is refused as that, not for its length.
+  const uint64_t have = r.ReadArrayHeader();
   if (r.PeekMajor() != cbor::Major::Text || r.ReadText() != kMagic) r.Fail("not a packet");
   if (r.ReadUnsigned() != kVersion) r.Fail("unknown packet version");
   if (r.ReadUnsigned() != static_cast<uint64_t>(kind)) r.Fail("packet of another kind");
+  if (have != items) r.Fail("array of unexpected length");
   *code_page = std::string(r.ReadText());
   CodePageNamed(*code_page);
   return r;

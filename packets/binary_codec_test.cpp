@@ -10,13 +10,15 @@
 #include "packets/codec.h"
 #include "packets/packet_samples.h"
 #include "packets/packet_variant.h"
+#include "packets/refusal_test_util.h"
 
 namespace orvala::packets {
 namespace {
 
 using namespace samples;
 
-using Decoder = std::function<void(std::span<const uint8_t>)>;
+using test::Decoder;
+using test::Refusal;
 
 struct Kind {
   const char* name;
@@ -157,136 +159,183 @@ TEST(BinaryPacket, MalformedPacketsRaiseError) {
     w.ArrayHeader(0);
     return w.Take();
   };
+  // Each case goes to the decoder of its own kind, which must refuse it
+  // for the reason the case is named after.
+  const Decoder data = [](auto b) { DecodeDataPacket(b); };
+  const Decoder delta = [](auto b) { DecodeDeltaPacket(b); };
+  const Decoder error = [](auto b) { DecodeErrorPacket(b); };
+  const Decoder params = [](auto b) { DecodeParamPacket(b); };
   const struct {
     const char* name;
+    const Decoder& decode;
     ByteArray bytes;
+    std::string reason;
   } cases[] = {
-      {"wrong magic", [] {
+      {"wrong magic", data, [] {
          cbor::Writer w;
          w.Tag(cbor::kTagSelfDescribed), w.ArrayHeader(6), w.Text("ORVALA-PACKETZ");
          w.Unsigned(1), w.Unsigned(1), w.Text("X"), w.Null(), w.ArrayHeader(0);
          return w.Take();
-       }()},
-      {"unknown version", [] {
+       }(),
+       "Malformed packet: not a packet"},
+      {"unknown version", data, [] {
          cbor::Writer w;
          w.Tag(cbor::kTagSelfDescribed), w.ArrayHeader(6), w.Text("ORVALA-PACKETS");
          w.Unsigned(2), w.Unsigned(1), w.Text("X"), w.Null(), w.ArrayHeader(0);
          return w.Take();
-       }()},
-      {"unknown code page", [] {
+       }(),
+       "Malformed packet: unknown packet version"},
+      {"unknown code page", data, [] {
+         cbor::Writer w;
+         w.Tag(cbor::kTagSelfDescribed), w.ArrayHeader(6), w.Text("ORVALA-PACKETS");
+         w.Unsigned(1), w.Unsigned(1), w.Text("NO-SUCH-CODE-PAGE"), w.Null(), w.ArrayHeader(0);
+         return w.Take();
+       }(),
+       "Malformed packet: Unknown code page: NO-SUCH-CODE-PAGE"},
+      {"code page name with a stray character", data, [] {
          cbor::Writer w;
          w.Tag(cbor::kTagSelfDescribed), w.ArrayHeader(6), w.Text("ORVALA-PACKETS");
          w.Unsigned(1), w.Unsigned(1), w.Text("WINDOWS-12;2"), w.Null(), w.ArrayHeader(0);
          return w.Take();
-       }()},
-      {"code page name that iconv would tidy up", [] {
+       }(),
+       "Malformed packet: bad code page name"},
+      {"code page name that iconv would tidy up", data, [] {
          cbor::Writer w;
          w.Tag(cbor::kTagSelfDescribed), w.ArrayHeader(6), w.Text("ORVALA-PACKETS");
          w.Unsigned(1), w.Unsigned(1), w.Text("WINDOWS-125\x11" "2"), w.Null(), w.ArrayHeader(0);
          return w.Take();
-       }()},
-      {"header with too few items", [] {
+       }(),
+       "Malformed packet: bad code page name"},
+      {"header with too few items", data, [] {
          cbor::Writer w = Header(1, 5);
          w.Null();
          return w.Take();
-       }()},
-      {"trailing item", [] {
+       }(),
+       "Malformed packet: array of unexpected length"},
+      {"trailing item", data, [] {
          cbor::Writer w = Header(1, 6);
          w.Null(), w.ArrayHeader(0), w.Null();
          return w.Take();
-       }()},
-      {"huge field count", [] {
+       }(),
+       "Malformed packet: unexpected data after the end"},
+      {"huge field count", data, [] {
          cbor::Writer w = Header(1, 6);
          w.ArrayHeader(0xFFFFFFFFFFull);
          return w.Take();
-       }()},
-      {"huge row count", DataWithRows([](cbor::Writer& w) { w.ArrayHeader(1ull << 40); })},
-      {"huge string length", [] {
+       }(),
+       "Malformed packet: array count larger than the data"},
+      {"huge row count", data, DataWithRows([](cbor::Writer& w) { w.ArrayHeader(1ull << 40); }),
+       "Malformed packet: array count larger than the data"},
+      {"huge string length", data, [] {
          ByteArray bytes = DataWithRows([](cbor::Writer& w) { w.ArrayHeader(1), w.ArrayHeader(1); });
          // A byte string head claiming 2^63 - 16 bytes, followed by three.
          bytes.insert(bytes.end(), {0x5B, 0x7F, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xF0, 1, 2, 3});
          return bytes;
-       }()},
-      {"row narrower than the fields", DataWithRows([](cbor::Writer& w) {
+       }(),
+       "Malformed packet: byte string longer than the data"},
+      {"row narrower than the fields", data, DataWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(0);
-       })},
-      {"row wider than the fields", DataWithRows([](cbor::Writer& w) {
+       }),
+       "Malformed packet: row width differs from the fields"},
+      {"row wider than the fields", data, DataWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(2), w.Int(1), w.Int(2);
-       })},
-      {"row that is not an array", DataWithRows([](cbor::Writer& w) { w.ArrayHeader(1), w.Int(1); })},
-      {"nested table in a plain field", DataWithRows([](cbor::Writer& w) {
+       }),
+       "Malformed packet: row width differs from the fields"},
+      {"row that is not an array", data, DataWithRows([](cbor::Writer& w) { w.ArrayHeader(1), w.Int(1); }),
+       "Malformed packet: unexpected item type"},
+      {"nested table in a plain field", data, DataWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(1), w.ArrayHeader(0);
-       })},
-      {"map as a value", DataWithRows([](cbor::Writer& w) {
+       }),
+       "Malformed packet: value expected"},
+      {"map as a value", data, DataWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(1), w.MapHeader(0);
-       })},
-      {"text string as a value", DataWithRows([](cbor::Writer& w) {
+       }),
+       "Malformed packet: value expected"},
+      {"text string as a value", data, DataWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(1), w.Text("A");
-       })},
-      {"undefined in a data row", DataWithRows([](cbor::Writer& w) {
+       }),
+       "Malformed packet: value expected"},
+      {"undefined in a data row", data, DataWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(1), w.Undefined();
-       })},
-      {"plain integer beyond int32", DataWithRows([](cbor::Writer& w) {
+       }),
+       "Malformed packet: value expected"},
+      {"plain integer beyond int32", data, DataWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(1), w.Int(int64_t{1} << 31);
-       })},
-      {"int16 out of range", DataWithRows([](cbor::Writer& w) {
+       }),
+       "Malformed packet: integer out of range"},
+      {"int16 out of range", data, DataWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(1), w.Tag(cbor::kTagInt16), w.Int(40000);
-       })},
-      {"timestamp past midnight", DataWithRows([](cbor::Writer& w) {
+       }),
+       "Malformed packet: integer out of range"},
+      {"timestamp past midnight", data, DataWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(1), w.Tag(cbor::kTagTimestamp), w.ArrayHeader(2);
          w.Int(1), w.Unsigned(kTimeUnitsPerDay);
-       })},
-      {"timestamp of three items", DataWithRows([](cbor::Writer& w) {
+       }),
+       "Malformed packet: time of day out of range"},
+      {"timestamp of three items", data, DataWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(1), w.Tag(cbor::kTagTimestamp), w.ArrayHeader(3);
          w.Int(1), w.Unsigned(1), w.Unsigned(1);
-       })},
-      {"unknown tag on a value", DataWithRows([](cbor::Writer& w) {
+       }),
+       "Malformed packet: array of unexpected length"},
+      {"unknown tag on a value", data, DataWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(1), w.Tag(cbor::kTagCurrency), w.Int(1);
-       })},
-      {"unknown field type", [] {
+       }),
+       "Malformed packet: unknown tag"},
+      {"unknown field type", data, [] {
          cbor::Writer w = Header(1, 6);
          w.ArrayHeader(1);
          PlainField(w, "A", 10);
          w.ArrayHeader(0);
          return w.Take();
-       }()},
-      {"nested fields beyond the limit", nested_fields(kMaxNestingDepth + 1)},
-      {"nested rows beyond the limit", deep_rows_without_fields(kMaxNestingDepth + 1)},
-      {"nested rows far beyond any stack", deep_rows_without_fields(200000)},
-      {"slice rows of two widths", [] {
+       }(),
+       "Malformed packet: unknown field type"},
+      {"nested fields beyond the limit", data, nested_fields(kMaxNestingDepth + 1),
+       "Malformed packet: nested tables too deep"},
+      {"nested rows beyond the limit", data, deep_rows_without_fields(kMaxNestingDepth + 1),
+       "Malformed packet: nested tables too deep"},
+      {"nested rows far beyond any stack", data, deep_rows_without_fields(200000),
+       "Malformed packet: nested tables too deep"},
+      {"slice rows of two widths", data, [] {
          cbor::Writer w = Header(1, 6);
          w.Null();
          w.ArrayHeader(2), w.ArrayHeader(1), w.Int(1), w.ArrayHeader(2), w.Int(1), w.Int(2);
          return w.Take();
-       }()},
-      {"unknown update kind", DeltaWithRows([](cbor::Writer& w) {
+       }(),
+       "Malformed packet: row values: 2 where the fields ask for 1"},
+      {"unknown update kind", delta, DeltaWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(4), w.Unsigned(4);
          w.ArrayHeader(0), w.ArrayHeader(0), w.ArrayHeader(0);
-       })},
-      {"old values of another width", DeltaWithRows([](cbor::Writer& w) {
+       }),
+       "Malformed packet: unknown update kind"},
+      {"old values of another width", delta, DeltaWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(4), w.Unsigned(1);
          w.ArrayHeader(2), w.Int(1), w.Int(2), w.ArrayHeader(0), w.ArrayHeader(0);
-       })},
-      {"nested delta without nested field", DeltaWithRows([](cbor::Writer& w) {
+       }),
+       "Malformed packet: old values differ from the fields"},
+      {"nested delta without nested field", delta, DeltaWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(4), w.Unsigned(1);
          w.ArrayHeader(0), w.ArrayHeader(0), w.ArrayHeader(1), w.ArrayHeader(0);
-       })},
-      {"delta row of three items", DeltaWithRows([](cbor::Writer& w) {
+       }),
+       "Malformed packet: nested deltas differ from the fields"},
+      {"delta row of three items", delta, DeltaWithRows([](cbor::Writer& w) {
          w.ArrayHeader(1), w.ArrayHeader(3), w.Unsigned(1), w.ArrayHeader(0), w.ArrayHeader(0);
-       })},
-      {"error row with a text message", [] {
+       }),
+       "Malformed packet: array of unexpected length"},
+      {"error row with a text message", error, [] {
          cbor::Writer w = Header(3, 5);
          w.ArrayHeader(1), w.ArrayHeader(6), w.Int(1), w.Int(1), w.Text("m");
          w.Bytes(std::string_view()), w.Int(1), w.Int(0);
          return w.Take();
-       }()},
-      {"error row of seven items", [] {
+       }(),
+       "Malformed packet: unexpected item type"},
+      {"error row of seven items", error, [] {
          cbor::Writer w = Header(3, 5);
          w.ArrayHeader(1), w.ArrayHeader(7), w.Int(1), w.Int(1), w.Bytes(std::string_view("m"));
          w.Bytes(std::string_view()), w.Int(1), w.Int(0), w.ArrayHeader(0);
          return w.Take();
-       }()},
-      {"error row whose failed row has two rows", [] {
+       }(),
+       "Malformed packet: error row of wrong size"},
+      {"error row whose failed row has two rows", error, [] {
          cbor::Writer w = Header(3, 5);
          w.ArrayHeader(1), w.ArrayHeader(8), w.Int(1), w.Int(1), w.Bytes(std::string_view("m"));
          w.Bytes(std::string_view()), w.Int(1), w.Int(0), w.ArrayHeader(0);
@@ -298,8 +347,9 @@ TEST(BinaryPacket, MalformedPacketsRaiseError) {
            w.ArrayHeader(0);
          }
          return w.Take();
-       }()},
-      {"error row path beyond the nesting limit", [] {
+       }(),
+       "Malformed packet: error row with several failed rows"},
+      {"error row path beyond the nesting limit", error, [] {
          cbor::Writer w = Header(3, 5);
          w.ArrayHeader(1), w.ArrayHeader(8), w.Int(1), w.Int(1), w.Bytes(std::string_view("m"));
          w.Bytes(std::string_view()), w.Int(1), w.Int(0);
@@ -309,37 +359,39 @@ TEST(BinaryPacket, MalformedPacketsRaiseError) {
          }
          w.ArrayHeader(2), w.ArrayHeader(0), w.ArrayHeader(0);
          return w.Take();
-       }()},
-      {"parameter with a negative scale", [] {
+       }(),
+       "Malformed packet: nested tables too deep"},
+      {"parameter with a negative scale", params, [] {
          cbor::Writer w = Header(4, 5);
          w.ArrayHeader(1), w.ArrayHeader(5), w.Bytes(std::string_view("P")), w.Int(1);
          w.Unsigned(3), w.Int(1), w.Int(-1);
          return w.Take();
-       }()},
-      {"parameter with a scale beyond NUMERIC's", [] {
+       }(),
+       "Malformed packet: parameter scale out of range"},
+      {"parameter with a scale beyond NUMERIC's", params, [] {
          cbor::Writer w = Header(4, 5);
          w.ArrayHeader(1), w.ArrayHeader(5), w.Bytes(std::string_view("P")), w.Int(1);
          w.Unsigned(3), w.Int(1), w.Int(kMaxParamScale + 1);
          return w.Take();
-       }()},
-      {"parameter of six items", [] {
+       }(),
+       "Malformed packet: parameter scale out of range"},
+      {"parameter of six items", params, [] {
          cbor::Writer w = Header(4, 5);
          w.ArrayHeader(1), w.ArrayHeader(6), w.Bytes(std::string_view("P")), w.Int(1);
          w.Unsigned(3), w.Int(1), w.Int(2), w.Int(0);
          return w.Take();
-       }()},
-      {"parameter with undefined value", [] {
+       }(),
+       "Malformed packet: parameter of wrong size"},
+      {"parameter with undefined value", params, [] {
          cbor::Writer w = Header(4, 5);
          w.ArrayHeader(1), w.ArrayHeader(4), w.Bytes(std::string_view("P")), w.Undefined();
          w.Unsigned(2), w.Int(1);
          return w.Take();
-       }()},
+       }(),
+       "Malformed packet: value expected"},
   };
   for (const auto& c : cases) {
-    EXPECT_THROW(DecodeDataPacket(c.bytes), Error) << c.name;
-    EXPECT_THROW(DecodeDeltaPacket(c.bytes), Error) << c.name;
-    EXPECT_THROW(DecodeErrorPacket(c.bytes), Error) << c.name;
-    EXPECT_THROW(DecodeParamPacket(c.bytes), Error) << c.name;
+    EXPECT_EQ(Refusal(c.decode, c.bytes), c.reason) << c.name;
   }
 }
 

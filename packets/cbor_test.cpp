@@ -7,9 +7,12 @@
 #include <limits>
 
 #include "common/error.h"
+#include "packets/refusal_test_util.h"
 
 namespace orvala::cbor {
 namespace {
+
+using test::Refusal;
 
 std::vector<uint8_t> Hex(std::string_view hex) {
   std::vector<uint8_t> out;
@@ -70,32 +73,56 @@ TEST(CborReader, RefusesMalformedInput) {
     const char* name;
     const char* hex;
     std::function<void(Reader&)> read;
+    const char* reason;
   } cases[] = {
-      {"empty input", "", [](Reader& r) { r.ReadUnsigned(); }},
-      {"truncated argument", "1903", [](Reader& r) { r.ReadUnsigned(); }},
-      {"truncated double", "fb3ff1999999", [](Reader& r) { r.ReadDouble(); }},
-      {"wrong major type", "6449455446", [](Reader& r) { r.ReadBytes(); }},
-      {"byte string longer than data", "5affffffff00", [](Reader& r) { r.ReadBytes(); }},
-      {"text longer than data", "7b00000000000000ff41", [](Reader& r) { r.ReadText(); }},
-      {"text not UTF-8", "62c328", [](Reader& r) { r.ReadText(); }},
-      {"array count beyond data", "9b00000000ffffffff0102", [](Reader& r) { r.ReadArrayHeader(); }},
-      {"map count beyond data", "a3010203", [](Reader& r) { r.ReadMapHeader(); }},
-      {"indefinite array", "9f01ff", [](Reader& r) { r.ReadArrayHeader(); }},
-      {"indefinite bytes", "5f4101ff", [](Reader& r) { r.Skip(); }},
-      {"reserved head", "1c", [](Reader& r) { r.Skip(); }},
-      {"integer beyond int64", "1bffffffffffffffff", [](Reader& r) { r.ReadInt(); }},
-      {"negative beyond int64", "3b8000000000000000", [](Reader& r) { r.ReadInt(); }},
-      {"integer beyond int32", "1a80000000", [](Reader& r) { r.ReadInt32(); }},
-      {"unexpected tag", "c074", [](Reader& r) { r.ExpectTag(kTagInt16); }},
-      {"trailing bytes", "0000", [](Reader& r) { r.ReadUnsigned(), r.ExpectEnd(); }},
-      {"array of other length", "820102", [](Reader& r) { r.ExpectArray(3); }},
-      {"boolean expected", "f6", [](Reader& r) { r.ReadBool(); }},
-      {"skip truncated array", "830102", [](Reader& r) { r.Skip(); }},
+      {"empty input", "", [](Reader& r) { r.ReadUnsigned(); },
+       "Malformed packet: unexpected end of data"},
+      {"truncated argument", "1903", [](Reader& r) { r.ReadUnsigned(); },
+       "Malformed packet: unexpected end of data"},
+      {"truncated double", "fb3ff1999999", [](Reader& r) { r.ReadDouble(); },
+       "Malformed packet: unexpected end of data"},
+      {"wrong major type", "6449455446", [](Reader& r) { r.ReadBytes(); },
+       "Malformed packet: unexpected item type"},
+      {"byte string longer than data", "5affffffff00", [](Reader& r) { r.ReadBytes(); },
+       "Malformed packet: byte string longer than the data"},
+      {"text longer than data", "7b00000000000000ff41", [](Reader& r) { r.ReadText(); },
+       "Malformed packet: text string longer than the data"},
+      {"text not UTF-8", "62c328", [](Reader& r) { r.ReadText(); },
+       "Malformed packet: text string is not UTF-8"},
+      {"array count beyond data", "9b00000000ffffffff0102", [](Reader& r) { r.ReadArrayHeader(); },
+       "Malformed packet: array count larger than the data"},
+      {"map count beyond data", "a3010203", [](Reader& r) { r.ReadMapHeader(); },
+       "Malformed packet: map count larger than the data"},
+      {"indefinite array", "9f01ff", [](Reader& r) { r.ReadArrayHeader(); },
+       "Malformed packet: indefinite length not supported"},
+      {"indefinite bytes", "5f4101ff", [](Reader& r) { r.Skip(); },
+       "Malformed packet: indefinite length not supported"},
+      {"reserved head", "1c", [](Reader& r) { r.Skip(); }, "Malformed packet: reserved item head"},
+      {"integer beyond int64", "1bffffffffffffffff", [](Reader& r) { r.ReadInt(); },
+       "Malformed packet: integer out of range"},
+      {"negative beyond int64", "3b8000000000000000", [](Reader& r) { r.ReadInt(); },
+       "Malformed packet: integer out of range"},
+      {"integer beyond int32", "1a80000000", [](Reader& r) { r.ReadInt32(); },
+       "Malformed packet: integer out of range"},
+      {"unexpected tag", "c074", [](Reader& r) { r.ExpectTag(kTagInt16); },
+       "Malformed packet: unexpected tag"},
+      {"trailing bytes", "0000", [](Reader& r) { r.ReadUnsigned(), r.ExpectEnd(); },
+       "Malformed packet: unexpected data after the end"},
+      {"array of other length", "820102", [](Reader& r) { r.ExpectArray(3); },
+       "Malformed packet: array of unexpected length"},
+      {"boolean expected", "f6", [](Reader& r) { r.ReadBool(); },
+       "Malformed packet: boolean expected"},
+      {"skip truncated array", "830102", [](Reader& r) { r.Skip(); },
+       "Malformed packet: array count larger than the data"},
+      {"skip array with a truncated item", "8301021903", [](Reader& r) { r.Skip(); },
+       "Malformed packet: unexpected end of data"},
   };
   for (const auto& c : cases) {
-    const auto bytes = Hex(c.hex);
-    Reader r(bytes);
-    EXPECT_THROW(c.read(r), Error) << c.name;
+    const auto read = [&](std::span<const uint8_t> bytes) {
+      Reader r(bytes);
+      c.read(r);
+    };
+    EXPECT_EQ(Refusal(read, Hex(c.hex)), c.reason) << c.name;
   }
 }
 
@@ -110,10 +137,13 @@ TEST(CborReader, LimitsNesting) {
   fits.Skip();
   EXPECT_TRUE(fits.at_end());
   const auto deep = nested(100000);
-  Reader too_deep(deep);
-  EXPECT_THROW(too_deep.Skip(), Error);
-  Reader variant_too_deep(deep);
-  EXPECT_THROW(DecodeVariant(variant_too_deep), Error);
+  const auto skip = [](std::span<const uint8_t> bytes) { Reader(bytes).Skip(); };
+  EXPECT_EQ(Refusal(skip, deep), "Malformed packet: nesting too deep");
+  const auto decode = [](std::span<const uint8_t> bytes) {
+    Reader r(bytes);
+    DecodeVariant(r);
+  };
+  EXPECT_EQ(Refusal(decode, deep), "Malformed packet: nesting too deep");
 }
 
 Variant RoundTrip(const Variant& v) {
@@ -179,19 +209,26 @@ TEST(CborVariant, PlainIntegersTakeTheNarrowestAutomationType) {
 }
 
 TEST(CborVariant, RefusesWhatNoVariantHolds) {
-  const char* cases[] = {
-      "a0",                // map
-      "f0",                // simple value 16
-      "c074",              // an unknown tag
-      "d94f001a00010000",  // I2 out of range
-      "d94f0661",          // UTF-16 text of odd length
-      "d94f05a0",          // string array that is not an array
-      "8301",              // truncated array
+  const struct {
+    const char* hex;
+    const char* reason;
+  } cases[] = {
+      {"a0", "Malformed packet: unexpected item type"},                // map
+      {"f0", "Malformed packet: unexpected item type"},                // simple value 16
+      {"c074", "Malformed packet: unknown tag"},                       // an unknown tag
+      {"d94f001a00010000", "Malformed packet: integer out of range"},  // I2 out of range
+      {"d94f064161", "Malformed packet: UTF-16 text of odd length"},   // one byte of UTF-16
+      {"d94f0661", "Malformed packet: unexpected item type"},          // UTF-16 as a text string
+      {"d94f05a0", "Malformed packet: unexpected item type"},          // string array as a map
+      {"8301", "Malformed packet: array count larger than the data"},  // truncated array
+      {"8301021903", "Malformed packet: unexpected end of data"},      // truncated item
   };
-  for (const char* hex : cases) {
-    const auto bytes = Hex(hex);
+  const auto decode = [](std::span<const uint8_t> bytes) {
     Reader r(bytes);
-    EXPECT_THROW(DecodeVariant(r), Error) << hex;
+    DecodeVariant(r);
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Refusal(decode, Hex(c.hex)), c.reason) << c.hex;
   }
 }
 

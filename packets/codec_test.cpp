@@ -8,11 +8,13 @@
 
 #include "common/error.h"
 #include "packets/packet_samples.h"
+#include "packets/refusal_test_util.h"
 
 namespace orvala::packets {
 namespace {
 
 using namespace samples;
+using test::Refusal;
 
 class RoundTrip : public ::testing::TestWithParam<Encoding> {};
 
@@ -178,38 +180,41 @@ TEST_P(RoundTrip, EncoderRefusesRowsThatDoNotFitTheFields) {
   struct Case {
     const char* name;
     DataPacket packet;
+    std::string reason;
   };
   std::vector<Case> data_cases;
   DataPacket p = Data();
   p.rows[0].values.pop_back();
-  data_cases.push_back({"too few values", p});
+  data_cases.push_back({"too few values", p, "Malformed packet: row values: 4 where the fields ask for 5"});
   p = Data();
   p.rows[1].details.clear();
-  data_cases.push_back({"missing details", p});
+  data_cases.push_back({"missing details", p, "Malformed packet: row details: 0 where the fields ask for 1"});
   p = Data();
   p.rows[0].details[0][0].values.push_back(int32_t{1});
-  data_cases.push_back({"detail row too wide", p});
+  data_cases.push_back({"detail row too wide", p, "Malformed packet: row values: 4 where the fields ask for 3"});
   p = Data();
   p.has_metadata = false;
   p.rows[2].values.push_back(int32_t{1});
-  data_cases.push_back({"slice rows of two widths", p});
+  data_cases.push_back({"slice rows of two widths", p, "Malformed packet: row values: 6 where the fields ask for 5"});
   p = Data();
   p.rows[0].values[2] = Timestamp{1, kTimeUnitsPerDay};
-  data_cases.push_back({"time of day past midnight", p});
+  data_cases.push_back({"time of day past midnight", p, "Malformed packet: time of day out of range"});
   for (const Case& c : data_cases) {
-    EXPECT_THROW(Encode(c.packet, GetParam()), Error) << c.name;
+    EXPECT_EQ(Refusal([&] { Encode(c.packet, GetParam()); }), c.reason) << c.name;
   }
 
   p = Data();
   p.code_page = "NO-SUCH-CODE-PAGE";
-  EXPECT_THROW(Encode(p, GetParam()), Error);
+  EXPECT_EQ(Refusal([&] { Encode(p, GetParam()); }),
+            "Malformed packet: Unknown code page: NO-SUCH-CODE-PAGE");
 
   DeltaPacket d = Delta();
   d.rows[0].new_values.pop_back();
-  EXPECT_THROW(Encode(d, GetParam()), Error);
+  EXPECT_EQ(Refusal([&] { Encode(d, GetParam()); }),
+            "Malformed packet: new values: 4 where the fields ask for 5");
   d = Delta();
   d.rows[0].kind = static_cast<UpdateKind>(9);
-  EXPECT_THROW(Encode(d, GetParam()), Error);
+  EXPECT_EQ(Refusal([&] { Encode(d, GetParam()); }), "Malformed packet: unknown update kind");
 }
 
 TEST(EncodingForOptions, FollowsTheXmlBits) {
@@ -227,17 +232,26 @@ TEST(EncodingForOptions, FollowsTheXmlBits) {
 TEST(Decode, RefusesBytesOfNeitherEncoding) {
   const std::string text = "this is not a packet at all, not even close";
   const std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-  EXPECT_THROW(DecodeDataPacket(bytes), Error);
-  EXPECT_THROW(DecodeDeltaPacket(std::span<const uint8_t>()), Error);
+  EXPECT_EQ(Refusal([&] { DecodeDataPacket(bytes); }), "Malformed packet: neither binary nor XML");
+  EXPECT_EQ(Refusal([] { DecodeDeltaPacket(std::span<const uint8_t>()); }),
+            "Malformed packet: neither binary nor XML");
 }
 
 TEST(Decode, RefusesAPacketOfAnotherKind) {
   for (Encoding e : {Encoding::Binary, Encoding::Xml, Encoding::XmlUtf8}) {
+    // The XML decoders name the kind they expected.
+    const auto another_kind = [e](const std::string& expected) {
+      return e == Encoding::Binary ? std::string("Malformed packet: packet of another kind")
+                                   : "Malformed packet: not a " + expected + " packet";
+    };
     const ByteArray data = Encode(Data(), e);
-    EXPECT_THROW(DecodeDeltaPacket(data), Error);
-    EXPECT_THROW(DecodeErrorPacket(data), Error);
-    EXPECT_THROW(DecodeParamPacket(data), Error);
-    EXPECT_THROW(DecodeDataPacket(Encode(Errors(), e)), Error);
+    EXPECT_EQ(Refusal([&] { DecodeDeltaPacket(data); }), another_kind("delta"));
+    EXPECT_EQ(Refusal([&] { DecodeErrorPacket(data); }), another_kind("error"));
+    EXPECT_EQ(Refusal([&] { DecodeParamPacket(data); }), another_kind("params"));
+    const ByteArray errors = Encode(Errors(), e);
+    EXPECT_EQ(Refusal([&] { DecodeDataPacket(errors); }), another_kind("data"));
+    // Error and parameter packets have the same count of items.
+    EXPECT_EQ(Refusal([&] { DecodeParamPacket(errors); }), another_kind("params"));
   }
 }
 

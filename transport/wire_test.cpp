@@ -6,12 +6,14 @@
 
 #include "common/error.h"
 #include "packets/cbor.h"
+#include "packets/refusal_test_util.h"
 #include "server/type_library.h"
 
 namespace orvala::transport::wire {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+using test::Refusal;
 
 server::ErrorInfo SampleError() {
   return server::ErrorInfo{server::Library().iid, "OrvalaAppServer.Orvala",
@@ -141,7 +143,8 @@ TEST(WireTest, TheTypeLibrarySkipsUnknownKeysAndRefusesUnknownNames) {
   ASSERT_EQ(lib->entries[0].args.size(), 1u);
   EXPECT_EQ(lib->entries[0].args[0].direction, server::ArgDirection::In);
   EXPECT_EQ(lib->entries[0].result, server::ResultType::MethodResult);
-  EXPECT_THROW(DecodeServerFrame(reply("typeflags", "sideways")), Error);
+  EXPECT_EQ(Refusal([](auto body) { DecodeServerFrame(body); }, reply("typeflags", "sideways")),
+            "Malformed packet: unknown argument direction");
 }
 
 TEST(WireTest, StatusMayBeWrittenUnsigned) {
@@ -215,66 +218,97 @@ TEST(WireTest, MalformedClientBodiesAreRefused) {
   const struct {
     const char* name;
     Bytes body;
+    std::string reason;
   } cases[] = {
-      {"not an array", Body([](cbor::Writer& w) { w.Unsigned(1); })},
-      {"empty array", Body([](cbor::Writer& w) { w.ArrayHeader(0); })},
+      {"not an array", Body([](cbor::Writer& w) { w.Unsigned(1); }),
+       "Malformed packet: unexpected item type"},
+      {"empty array", Body([](cbor::Writer& w) { w.ArrayHeader(0); }),
+       "Malformed packet: frame without a kind"},
       {"kind as text", Body([](cbor::Writer& w) {
          w.ArrayHeader(1);
          w.Text("hello");
-       })},
-      {"unknown kind", Body([](cbor::Writer& w) { w.ArrayHeader(1), w.Unsigned(99); })},
-      {"kind beyond a byte", Body([](cbor::Writer& w) { w.ArrayHeader(1), w.Unsigned(256 + 5); })},
+       }),
+       "Malformed packet: unexpected item type"},
+      {"unknown kind", Body([](cbor::Writer& w) { w.ArrayHeader(1), w.Unsigned(99); }),
+       "Malformed packet: unknown frame kind"},
+      {"kind beyond a byte", Body([](cbor::Writer& w) { w.ArrayHeader(1), w.Unsigned(256 + 5); }),
+       "Malformed packet: unknown frame kind"},
       {"server kind sent by a client",
-       Body([&](cbor::Writer& w) { kind(w, FrameKind::kWelcome, 1), w.Unsigned(1); })},
-      {"hello without secret field", Body([&](cbor::Writer& w) { kind(w, FrameKind::kHello, 1), w.Unsigned(1); })},
+       Body([&](cbor::Writer& w) { kind(w, FrameKind::kWelcome, 1), w.Unsigned(1); }),
+       "Malformed packet: unknown frame kind"},
+      {"hello without secret field", Body([&](cbor::Writer& w) { kind(w, FrameKind::kHello, 1), w.Unsigned(1); }),
+       "Malformed packet: wrong number of fields for the frame kind"},
       {"hello with negative version", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kHello, 2), w.Int(-1), w.Null();
-       })},
+       }),
+       "Malformed packet: unexpected item type"},
       {"hello with a text secret", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kHello, 2), w.Unsigned(1), w.Text("secret");
-       })},
-      {"create with a number", Body([&](cbor::Writer& w) { kind(w, FrameKind::kCreateObject, 1), w.Unsigned(5); })},
+       }),
+       "Malformed packet: unexpected item type"},
+      {"create with a number", Body([&](cbor::Writer& w) { kind(w, FrameKind::kCreateObject, 1), w.Unsigned(5); }),
+       "Malformed packet: unexpected item type"},
       {"call with unknown target", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kCall, 3), w.Unsigned(2), w.Int(1), w.ArrayHeader(0);
-       })},
+       }),
+       "Malformed packet: unknown call target"},
       {"call id beyond 32 bits", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kCall, 3), w.Unsigned(0), w.Int(int64_t{1} << 40), w.ArrayHeader(0);
-       })},
+       }),
+       "Malformed packet: integer out of range"},
       {"call args as a map", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kCall, 3), w.Unsigned(0), w.Int(1), w.MapHeader(0);
-       })},
+       }),
+       "Malformed packet: unexpected item type"},
       {"call arg of unknown tag", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kCall, 3), w.Unsigned(0), w.Int(1), w.ArrayHeader(1);
          w.Tag(12345), w.Unsigned(1);
-       })},
+       }),
+       "Malformed packet: unknown tag"},
       {"call arg count beyond the data", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kCall, 3), w.Unsigned(0), w.Int(1), w.ArrayHeader(1'000'000);
-       })},
+       }),
+       "Malformed packet: array count larger than the data"},
       {"names with a number", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kGetIdsOfNames, 1), w.ArrayHeader(1), w.Unsigned(3);
-       })},
-      {"release with a field", Body([&](cbor::Writer& w) { kind(w, FrameKind::kRelease, 1), w.Null(); })},
-      {"trailing bytes", Body([&](cbor::Writer& w) { kind(w, FrameKind::kRelease, 0), w.Null(); })},
-      {"invalid UTF-8 name", [] {
-         Bytes b = Body([](cbor::Writer& w) { w.ArrayHeader(2), w.Unsigned(2); });
+       }),
+       "Malformed packet: unexpected item type"},
+      {"release with a field", Body([&](cbor::Writer& w) { kind(w, FrameKind::kRelease, 1), w.Null(); }),
+       "Malformed packet: wrong number of fields for the frame kind"},
+      {"trailing bytes", Body([&](cbor::Writer& w) { kind(w, FrameKind::kRelease, 0), w.Null(); }),
+       "Malformed packet: unexpected data after the end"},
+      {"invalid UTF-8 class id", [&] {
+         Bytes b = Body([&](cbor::Writer& w) { kind(w, FrameKind::kCreateObject, 1); });
          b.insert(b.end(), {0x62, 0xC3, 0x28});
          return b;
-       }()},
-      {"indefinite array", Bytes{0x9F, 0x05, 0xFF}},
+       }(),
+       "Malformed packet: text string is not UTF-8"},
+      {"invalid UTF-8 name", [&] {
+         Bytes b = Body([&](cbor::Writer& w) {
+           kind(w, FrameKind::kGetIdsOfNames, 1), w.ArrayHeader(1);
+         });
+         b.insert(b.end(), {0x62, 0xC3, 0x28});
+         return b;
+       }(),
+       "Malformed packet: text string is not UTF-8"},
+      {"indefinite array", Bytes{0x9F, 0x05, 0xFF},
+       "Malformed packet: indefinite length not supported"},
       {"nesting beyond the limit", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kCall, 3), w.Unsigned(0), w.Int(1);
          for (int i = 0; i < 200; ++i) w.ArrayHeader(1);
          w.Null();
-       })},
+       }),
+       "Malformed packet: nesting too deep"},
       {"more items than a frame may hold", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kCall, 3), w.Unsigned(0), w.Int(1);
          w.ArrayHeader(1);
          w.ArrayHeader(kMaxItemsPerFrame + 1);
          for (size_t i = 0; i <= kMaxItemsPerFrame; ++i) w.Undefined();
-       })},
+       }),
+       "Malformed packet: too many items in one frame"},
   };
   for (const auto& c : cases) {
-    EXPECT_THROW(DecodeClientFrame(c.body), Error) << c.name;
+    EXPECT_EQ(Refusal([](auto body) { DecodeClientFrame(body); }, c.body), c.reason) << c.name;
   }
 }
 
@@ -286,35 +320,44 @@ TEST(WireTest, MalformedServerBodiesAreRefused) {
   const struct {
     const char* name;
     Bytes body;
+    std::string reason;
   } cases[] = {
-      {"client kind sent by a server", Body([&](cbor::Writer& w) { kind(w, FrameKind::kRelease, 0); })},
+      {"client kind sent by a server", Body([&](cbor::Writer& w) { kind(w, FrameKind::kRelease, 0); }),
+       "Malformed packet: unknown frame kind"},
       {"status beyond 32 bits", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kStatus, 2), w.Unsigned(uint64_t{1} << 33), w.Null();
-       })},
+       }),
+       "Malformed packet: status out of range"},
       {"error info with a bad IID", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kStatus, 2), w.Int(E_FAIL), w.ArrayHeader(5);
          w.Text("not a guid"), w.Text(""), w.Text(""), w.Int(0), w.Text("");
-       })},
+       }),
+       "Malformed packet: error information with a malformed IID"},
       {"error info too short", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kStatus, 2), w.Int(E_FAIL), w.ArrayHeader(1), w.Text("x");
-       })},
+       }),
+       "Malformed packet: array of unexpected length"},
       {"not-written tag around a value", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kCallReply, 4), w.Int(0), w.Tag(kTagNotWritten), w.Unsigned(1);
          w.MapHeader(0), w.Null();
-       })},
+       }),
+       "Malformed packet: null expected"},
       {"out args as an array", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kCallReply, 4), w.Int(0), w.Undefined(), w.ArrayHeader(0), w.Null();
-       })},
+       }),
+       "Malformed packet: unexpected item type"},
       {"out arg index as text", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kCallReply, 4), w.Int(0), w.Undefined(), w.MapHeader(1);
          w.Text("x"), w.Null(), w.Null();
-       })},
+       }),
+       "Malformed packet: unexpected item type"},
       {"ids with a text", Body([&](cbor::Writer& w) {
          kind(w, FrameKind::kIdsOfNamesReply, 2), w.Int(0), w.ArrayHeader(1), w.Text("1");
-       })},
+       }),
+       "Malformed packet: integer expected"},
   };
   for (const auto& c : cases) {
-    EXPECT_THROW(DecodeServerFrame(c.body), Error) << c.name;
+    EXPECT_EQ(Refusal([](auto body) { DecodeServerFrame(body); }, c.body), c.reason) << c.name;
   }
 }
 
