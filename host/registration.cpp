@@ -47,10 +47,10 @@ class EntryWriter {
   void Write(const Entry& entry) {
     try {
       auto key = registry_.CreateKey(Root::kClassesRoot, entry.key);
-      if (!key) throw Error(kEntryFailed);
+      if (!key) throw Error(ErrorKind::RegistryEntry, kEntryFailed);
       key->SetValue(entry.value_name, registry::Value::Text(entry.data));
     } catch (const Error&) {
-      throw Error(kEntryFailed);
+      throw Error(ErrorKind::RegistryEntry, kEntryFailed);
     }
     if (report_) {
       report_->changes.push_back(entry.key + ": " + ValueLabel(entry.value_name) + " = \"" +

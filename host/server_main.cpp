@@ -245,7 +245,7 @@ int main(int argc, char** argv) {
     } catch (const Error& e) {
       // An entry that cannot be written matters only when registering was
       // all that was asked; the type library's failure ends every start.
-      const bool entry = std::string(e.message()) == "Error creating system registry entry";
+      const bool entry = e.kind() == ErrorKind::RegistryEntry;
       if (registration_only) PrintRegistration(options.mode, report, false);
       if (!entry || options.mode == host::StartMode::RegisterAndEnd) throw;
     }

@@ -444,7 +444,7 @@ driver::Query& ProviderService::CreateQuery(const std::string& provider_name,
   query->SetConnection(context_.connection);
   query->SetSql({sql});
   queries_.push_back(std::move(query));
-  components_.push_back({Component::Query, queries_.back().get()});
+  components_.push_back(queries_.back().get());
   return *queries_.back();
 }
 
@@ -453,7 +453,7 @@ Provider& ProviderService::CreateProvider(const std::string& name, driver::Query
   // provider without a name behind, as a component whose naming failed does.
   providers_.push_back(std::make_unique<Provider>("", query, nullptr));
   Provider& provider = *providers_.back();
-  components_.push_back({Component::Provider, &provider});
+  components_.push_back(&provider);
   CheckNewName(name);
   provider.set_name(name);
   return provider;
@@ -469,7 +469,7 @@ void ProviderService::AddMasterProvider(const std::string& name, const std::stri
   driver::Query& query = CreateQuery(name, sql);
   CheckNewName(data_source);
   data_sources_.push_back(std::make_unique<DataSource>(DataSource{data_source, &query}));
-  components_.push_back({Component::DataSource, data_sources_.back().get()});
+  components_.push_back(data_sources_.back().get());
   CreateProvider(name, &query);
 }
 
@@ -477,9 +477,9 @@ void ProviderService::AddDetailProvider(const std::string& name, const std::stri
                                         const std::string& master_data_source) {
   driver::Query& query = CreateQuery(name, sql);
   for (const Component& c : components_) {
-    auto* source = static_cast<DataSource*>(c.object);
-    if (c.kind == Component::DataSource && EqualsIgnoreCase(source->name, master_data_source)) {
-      links_.emplace_back(&query, source);
+    DataSource* const* source = std::get_if<DataSource*>(&c);
+    if (source && EqualsIgnoreCase((*source)->name, master_data_source)) {
+      links_.emplace_back(&query, *source);
       break;
     }
   }
@@ -507,8 +507,8 @@ void ProviderService::AddParameter(const std::string& param, const Variant& valu
   }
 }
 
-void ProviderService::RemoveComponent(void* object) {
-  std::erase_if(components_, [&](const Component& c) { return c.object == object; });
+void ProviderService::RemoveComponent(Component component) {
+  std::erase(components_, component);
 }
 
 void ProviderService::DestroyProvider(const std::string& name) {

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <variant>
 #include <vector>
 
 #include "catalogue/query_module.h"
@@ -68,10 +69,8 @@ class ProviderService {
   const std::vector<std::unique_ptr<Provider>>& providers() const { return providers_; }
 
  private:
-  struct Component {
-    enum Kind { Query, DataSource, Provider } kind;
-    void* object;
-  };
+  // A run-time component, by what it is.
+  using Component = std::variant<driver::Query*, DataSource*, Provider*>;
   Provider& Require(const std::string& name) const;
   void Resolve(Provider& provider);
   std::vector<driver::Query*> DetailsOf(const driver::Query* master) const;
@@ -83,7 +82,7 @@ class ProviderService {
   void CheckNewName(const std::string& name) const;
   driver::Query& CreateQuery(const std::string& provider_name, const std::string& sql);
   Provider& CreateProvider(const std::string& name, driver::Query* query);
-  void RemoveComponent(void* object);
+  void RemoveComponent(Component component);
   void ReplaceParams(Provider& provider, const Variant& params);
   // The steps that fetching and executing share: no command text, the
   // client's parameters, and a query to serve.

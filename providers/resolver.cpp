@@ -79,8 +79,15 @@ class Walk {
     bool too_many = false;
     try {
       const bool top_level = path.empty();
-      const bool applied = top_level && target_.hook && target_.hook(fields, row, row.kind, tx_);
-      if (!applied) Run(query, table, fields, row);
+      const HookOutcome outcome = top_level && target_.hook
+                                      ? target_.hook(fields, row, row.kind, tx_)
+                                      : HookOutcome::Declined;
+      switch (outcome) {
+        case HookOutcome::Applied: return true;
+        case HookOutcome::RowNotFound: throw Error(kNotFound);
+        case HookOutcome::Declined: break;
+      }
+      Run(query, table, fields, row);
       return true;
     } catch (const Error& e) {
       failed.message = e.message();

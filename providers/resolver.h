@@ -12,12 +12,17 @@
 
 namespace orvala::providers {
 
+// What a per-row hook did with a row.
+enum class HookOutcome {
+  Applied,      // written; the resolver goes on with the next row
+  Declined,     // not taken: the resolver builds and runs its own statement
+  RowNotFound,  // the row was changed or deleted meanwhile: the row fails
+};
+
 // A per-row hook that may apply a row itself, on the given transaction.
-// It returns true when it applied the row; false lets the resolver build
-// and run its own statement.
-using UpdateHook = std::function<bool(const std::vector<packets::Field>& fields,
-                                      const packets::DeltaRow& row, packets::UpdateKind kind,
-                                      driver::Transaction& tx)>;
+using UpdateHook = std::function<HookOutcome(const std::vector<packets::Field>& fields,
+                                             const packets::DeltaRow& row,
+                                             packets::UpdateKind kind, driver::Transaction& tx)>;
 
 // What the resolver writes to: a query's table, with the detail queries
 // that nested deltas go to.

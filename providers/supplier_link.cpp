@@ -10,12 +10,7 @@
 namespace orvala::providers {
 namespace {
 
-constexpr const char* kNotFound = "Record not found or changed by another user";
 constexpr const char* kIgnoredField = "RAGIONESOCIALE";  // joined in, never written here
-
-// Raised for a row that the hook fails for good; every other error only
-// declines the row.
-struct RowFailed {};
 
 Value AsInteger(const Value& v) {
   if (const auto* i = std::get_if<int32_t>(&v)) return *i;
@@ -83,7 +78,8 @@ const Value* OldValue(const std::vector<packets::Field>& fields, const packets::
 
 UpdateHook SupplierLinkHook(catalogue::QueryModule& catalogue) {
   return [&catalogue](const std::vector<packets::Field>& fields, const packets::DeltaRow& row,
-                      packets::UpdateKind kind, driver::Transaction& tx) -> bool {
+                      packets::UpdateKind kind, driver::Transaction& tx) -> HookOutcome {
+    int64_t affected = 0;
     try {
       driver::Query* statement = nullptr;
       switch (kind) {
@@ -107,15 +103,17 @@ UpdateHook SupplierLinkHook(catalogue::QueryModule& catalogue) {
           break;
         }
         case packets::UpdateKind::Unmodified:
-          return false;
+          return HookOutcome::Declined;
       }
-      if (statement->Execute(&tx) == 0 && kind != packets::UpdateKind::Insert) throw RowFailed{};
-      return true;
-    } catch (const RowFailed&) {
-      throw Error(kNotFound);
+      affected = statement->Execute(&tx);
     } catch (...) {
-      return false;  // the resolver builds and runs its own statement
+      // Whatever stops the statements (a field they have no parameter for,
+      // a value that does not convert, the database) hands the row to the
+      // resolver's own statement.
+      return HookOutcome::Declined;
     }
+    if (affected == 0 && kind != packets::UpdateKind::Insert) return HookOutcome::RowNotFound;
+    return HookOutcome::Applied;
   };
 }
 
