@@ -65,8 +65,6 @@ class Writer {
   void Null() { out_.push_back(0xF6); }
   void Undefined() { out_.push_back(0xF7); }
 
-  size_t size() const { return out_.size(); }
-  void Reserve(size_t bytes) { out_.reserve(bytes); }
   std::vector<uint8_t> Take() { return std::move(out_); }
 
  private:
