@@ -315,7 +315,6 @@ packets::DeltaPacket ClientDataset::Delta() const {
   packets::DeltaPacket delta;
   delta.code_page = code_page_;
   delta.fields = fields_;
-  delta.table_name = table_name_;
   for (Change& c : Changes()) delta.rows.push_back(std::move(c.delta));
   return delta;
 }

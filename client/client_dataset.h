@@ -100,8 +100,6 @@ class ClientDataset {
 
   bool has_changes() const;
   packets::DeltaPacket Delta() const;
-  // The TABLE_NAME that the delta carries, naming the table to write to.
-  void set_table_name(std::optional<std::string> table) { table_name_ = std::move(table); }
 
   // The error packet of an apply read against the delta that Delta() gave
   // (unchanged since): record N is row N of the delta's list that the
@@ -164,7 +162,6 @@ class ClientDataset {
   std::vector<Row> rows_;
   std::vector<Row> deleted_;
   size_t position_ = 0;
-  std::optional<std::string> table_name_;
 };
 
 }  // namespace orvala::client

@@ -1,6 +1,7 @@
 #include "host/server_options.h"
 
-#include <cstring>
+#include <CLI/CLI.hpp>
+
 #include <system_error>
 
 #include "common/error.h"
@@ -14,29 +15,57 @@ const char* ServerUsage() {
          "       orvala-server /regserver | /unregserver | -Embedding\n";
 }
 
+namespace {
+
+// A start-mode switch ("-Embedding", "/regserver"), which ParseStartMode
+// reads; an unknown one is ignored, as a start by hand ignores it.
+bool IsStartModeSwitch(const std::string& arg) {
+  return arg.size() > 1 && (arg[0] == '-' || arg[0] == '/') && arg.rfind("--", 0) != 0;
+}
+
+}  // namespace
+
 ServerOptions ParseServerOptions(int argc, const char* const argv[]) {
   ServerOptions options;
   options.mode = ParseStartMode(argc, argv);
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto value = [&]() -> std::string {
-      if (i + 1 >= argc) throw Error("Missing value after " + arg);
-      return argv[++i];
-    };
-    if (arg == "--headless") options.headless = true;
-    else if (arg == "--listen") options.listen = value();
-    else if (arg == "--secret-file") options.secret_file = value();
-    else if (arg == "--socket-group") options.socket_group = value();
-    else if (arg == "--show-location") options.show_location = true;
-    else if (arg == "--set-location") options.set_location = value();
-    else if (arg == "--help" || arg == "-h") options.help = true;
-    else if (arg.size() > 1 && (arg[0] == '-' || arg[0] == '/') && arg.rfind("--", 0) != 0) {
-      // A start-mode switch; ParseStartMode read it, and an unknown one is
-      // ignored as a start by hand ignores it.
-    } else {
-      throw Error("Unknown argument: " + arg);
-    }
+
+  // The operator's options are long ones only. What the parser does not
+  // know is left over, in order: "-h", the start-mode switches and the
+  // arguments that nothing takes. An option that repeats keeps its last
+  // value, and a value is the next argument whatever it looks like.
+  CLI::App app;
+  app.set_help_flag();
+  app.allow_extras();
+  app.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+  std::string listen, secret_file, socket_group, set_location;
+  app.add_flag("--headless", options.headless);
+  CLI::Option* listen_option = app.add_option("--listen", listen);
+  CLI::Option* secret_option = app.add_option("--secret-file", secret_file);
+  CLI::Option* group_option = app.add_option("--socket-group", socket_group);
+  app.add_flag("--show-location", options.show_location);
+  CLI::Option* set_location_option = app.add_option("--set-location", set_location);
+  app.add_flag("--help", options.help);
+
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  try {
+    // The parser takes its arguments last first.
+    app.parse(std::vector<std::string>(args.rbegin(), args.rend()));
+  } catch (const CLI::ArgumentMismatch&) {
+    // Only the last argument can lack its value: every other one has a
+    // next argument to take.
+    throw Error("Missing value after " + args.back());
+  } catch (const CLI::ParseError& e) {
+    throw Error(e.what());
   }
+  for (const std::string& arg : app.remaining()) {
+    if (arg == "-h") options.help = true;
+    else if (!IsStartModeSwitch(arg)) throw Error("Unknown argument: " + arg);
+  }
+
+  if (listen_option->count() > 0) options.listen = listen;
+  if (secret_option->count() > 0) options.secret_file = secret_file;
+  if (group_option->count() > 0) options.socket_group = socket_group;
+  if (set_location_option->count() > 0) options.set_location = set_location;
   if (options.listen && !options.secret_file) {
     throw Error("--listen needs --secret-file: a TCP listener requires a shared secret");
   }

@@ -23,6 +23,9 @@ struct ServerOptions {
   bool help = false;
 };
 
+// Read with CLI11, as orvala-cli reads its own. The options are long ones
+// ("--listen ADDR", also "--listen=ADDR"); "-h" is --help; any other
+// argument that begins with one "-" or a "/" is a start-mode switch.
 // Fails with an Error naming the argument it cannot take.
 ServerOptions ParseServerOptions(int argc, const char* const argv[]);
 

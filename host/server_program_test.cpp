@@ -111,6 +111,42 @@ TEST_F(ServerProgramTest, RegisterAndUnregisterEndWithoutServing) {
 
 // What --set-location stores, read back from the registry; the server and
 // its clients run in other folders than the operator's shell.
+TEST_F(ServerProgramTest, HelpListsEveryOptionAndAWrongCommandLineEndsWithTheUsage) {
+  using ::testing::HasSubstr;
+  using ::testing::StartsWith;
+  const Ran help = Run({"--help"}, dir_.path());
+  EXPECT_EQ(help.exit_status, 0);
+  EXPECT_EQ(help.err, "");
+  EXPECT_THAT(help.out, StartsWith("usage: orvala-server "));
+  for (const char* option : {"--headless", "--listen ADDR:PORT", "--secret-file FILE",
+                             "--socket-group GROUP", "--show-location", "--set-location PATH",
+                             "/regserver", "/unregserver", "-Embedding"}) {
+    EXPECT_THAT(help.out, HasSubstr(option));
+  }
+  EXPECT_EQ(Run({"-h"}, dir_.path()).out, help.out);
+
+  struct Case {
+    std::vector<std::string> args;
+    std::string complaint;
+  };
+  for (const Case& c : std::vector<Case>{
+           {{"--bogus"}, "Unknown argument: --bogus"},
+           {{"--headless", "stray"}, "Unknown argument: stray"},
+           {{"-Embedding", "--"}, "Unknown argument: --"},
+           {{"--listen"}, "Missing value after --listen"},
+           {{"--listen", "127.0.0.1:0"},
+            "--listen needs --secret-file: a TCP listener requires a shared secret"},
+       }) {
+    const Ran ran = Run(c.args, dir_.path());
+    EXPECT_EQ(ran.exit_status, 2) << c.complaint;
+    EXPECT_EQ(ran.out, "");
+    EXPECT_EQ(ran.err, "orvala-server: " + c.complaint + "\n" + help.out);
+  }
+  // Nothing was served or registered on the way.
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "run" / "orvala.sock"));
+  EXPECT_FALSE(Registry().OpenKey(registry::Root::kClassesRoot, kClassKey));
+}
+
 TEST_F(ServerProgramTest, SetLocationStoresAnAbsoluteLocationOrNothing) {
   using ::testing::HasSubstr;
   const auto work = dir_ / "work";

@@ -18,7 +18,6 @@ constexpr uint8_t kTrue = 0xF5;
 constexpr uint8_t kNull = 0xF6;
 constexpr uint8_t kUndefined = 0xF7;
 constexpr uint8_t kHalf = 0xF9;
-constexpr uint8_t kSingle = 0xFA;
 constexpr uint8_t kDouble = 0xFB;
 
 double HalfToDouble(uint16_t half) {
@@ -196,7 +195,7 @@ bool Reader::PeekBool() const {
   return !at_end() && (bytes_[pos_] == kFalse || bytes_[pos_] == kTrue);
 }
 bool Reader::PeekFloat() const {
-  return !at_end() && bytes_[pos_] >= kHalf && bytes_[pos_] <= kDouble;
+  return !at_end() && bytes_[pos_] >= kHalf && bytes_[pos_] <= kDouble;  // half, single or double
 }
 
 bool Reader::PeekTag(uint64_t tag) const {

@@ -13,6 +13,20 @@
 // orvala::Error that names the offset. Indefinite lengths are refused.
 //
 // Writer and reader are single-threaded objects.
+//
+// Why not a CBOR library: the packets need a reader with the limits above
+// that fails as an orvala::Error naming the offset, and a writer that
+// appends into the packet's own vector; a general library would need all
+// of that wrapped around it. That reader is small and fuzzed (packet_fuzzer, wire_fuzzer),
+// and speed gives no reason to trade it for libcbor 0.8. One run, GCC -O3,
+// on a shared 2-core machine that was not idle (load about 6), a data
+// packet of 100,000 rows x 20 mixed columns (25.5 MB), best of 9:
+//   walking every item (Reader::Skip, UTF-8 checked)      13.4 ms
+//   libcbor cbor_stream_decode with empty callbacks       21.3 ms
+//   decoding into a DataPacket (binary::DecodeData)      348.5 ms
+//   libcbor cbor_load into its item tree, then freed     303.8 ms
+// libcbor's tree would still have to be walked into a DataPacket, so the
+// library would add a copy on top of the decoding that it replaces.
 #pragma once
 
 #include <cstddef>
@@ -65,8 +79,6 @@ class Writer {
   void Null() { out_.push_back(0xF6); }
   void Undefined() { out_.push_back(0xF7); }
 
-  size_t size() const { return out_.size(); }
-  void Reserve(size_t bytes) { out_.reserve(bytes); }
   std::vector<uint8_t> Take() { return std::move(out_); }
 
  private:

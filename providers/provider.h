@@ -1,6 +1,16 @@
 // A provider: a named dataset that clients fetch in packets and send their
 // changes back to. It serves one query (or none, once its query is gone)
 // and remembers where its last fetch stopped.
+//
+// Thread safety: a Provider belongs to the provider service of one remote
+// object and is read and changed only under that object's lock, so its
+// own members (name, query pointer, hook, fetch state) need no lock of
+// their own. The query it serves may not be its own: a query of a shared
+// module serves every remote object, and another object may fetch from it
+// or replace its SQL at any time. Every use of such a query holds
+// shared_lock(), the module's lock, which the provider service takes for
+// the whole of an operation (lock order: object, module, connection); a
+// provider with a query of its object's own has no shared lock.
 #pragma once
 
 #include <mutex>

@@ -77,7 +77,7 @@ RemoteObject::RemoteObject(FrameSocket socket, size_t max_frame_size)
 RemoteObject::~RemoteObject() { Release(); }
 
 bool RemoteObject::connected() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return socket_.has_value();
 }
 
@@ -121,17 +121,17 @@ server::CallOutcome RemoteObject::CallLocked(wire::CallRequest request, std::vec
 }
 
 server::CallOutcome RemoteObject::Invoke(const server::MethodDef& method, std::vector<Variant>& args) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return CallLocked(wire::CallRequest{wire::CallTarget::kSlot, method.slot, {}}, args);
 }
 
 server::CallOutcome RemoteObject::InvokeByDispid(int32_t dispid, std::vector<Variant>& args) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return CallLocked(wire::CallRequest{wire::CallTarget::kDispid, dispid, {}}, args);
 }
 
 RemoteObject::Ids RemoteObject::IdsOfNames(const std::vector<std::string>& names) {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   const std::optional<wire::ServerFrame> answer = ExchangeLocked(wire::GetIdsOfNames{names});
   const auto* reply = answer ? std::get_if<wire::IdsOfNamesReply>(&*answer) : nullptr;
   if (!reply) {
@@ -142,7 +142,7 @@ RemoteObject::Ids RemoteObject::IdsOfNames(const std::vector<std::string>& names
 }
 
 std::string RemoteObject::TypeInfo() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   const std::optional<wire::ServerFrame> answer = ExchangeLocked(wire::GetTypeInfo{});
   const auto* reply = answer ? std::get_if<wire::TypeInfoReply>(&*answer) : nullptr;
   if (!reply) {
@@ -154,7 +154,7 @@ std::string RemoteObject::TypeInfo() {
 }
 
 server::TypeLibraryDescription RemoteObject::TypeLibrary() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   const std::optional<wire::ServerFrame> answer = ExchangeLocked(wire::GetTypeLibrary{});
   const auto* reply = answer ? std::get_if<wire::TypeLibraryReply>(&*answer) : nullptr;
   if (!reply) {
@@ -169,7 +169,7 @@ server::TypeLibraryDescription RemoteObject::TypeLibrary() {
 }
 
 void RemoteObject::Release() {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (!socket_) return;
   // Wait for the server's word, so that the object is gone when this
   // returns; a server that does not answer in time is simply left.

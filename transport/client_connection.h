@@ -9,12 +9,13 @@
 
 #include <chrono>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "common/guid.h"
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "server/object_channel.h"
 #include "transport/socket.h"
 #include "transport/wire.h"
@@ -74,13 +75,17 @@ class RemoteObject : public server::ObjectChannel {
 
   // Sends one frame and reads the answer; nullopt (and the connection
   // dropped) when either fails or the answer is not understood.
-  std::optional<wire::ServerFrame> ExchangeLocked(const wire::ClientFrame& frame);
-  server::CallOutcome CallLocked(wire::CallRequest request, std::vector<Variant>& args);
-  void DropLocked();
+  std::optional<wire::ServerFrame> ExchangeLocked(const wire::ClientFrame& frame)
+      REQUIRES(mutex_);
+  server::CallOutcome CallLocked(wire::CallRequest request, std::vector<Variant>& args)
+      REQUIRES(mutex_);
+  void DropLocked() REQUIRES(mutex_);
 
-  mutable std::mutex mutex_;
-  std::optional<FrameSocket> socket_;
-  size_t max_frame_size_;
+  // Held for a whole exchange, so that one call's reply is never read by
+  // another.
+  mutable Mutex mutex_;
+  std::optional<FrameSocket> socket_ GUARDED_BY(mutex_);  // nullopt once dropped
+  const size_t max_frame_size_;
 };
 
 }  // namespace orvala::transport

@@ -104,15 +104,15 @@ struct ServerEndpoint::Listener {
   UniqueFd fd;
   std::string name;
   std::optional<std::string> secret;
-  size_t active = 0;  // guarded by the endpoint's mutex
+  size_t active = 0;  // guarded by the endpoint's mutex_
 };
 
 struct ServerEndpoint::Connection {
   Connection(Listener& l, UniqueFd fd) : listener(l), socket(std::move(fd)) {}
   Listener& listener;
   FrameSocket socket;
-  bool open = true;       // guarded by the mutex: the descriptor is still ours
-  bool finished = false;  // guarded by the mutex: the thread touches it no more
+  bool open = true;       // guarded by the endpoint's mutex_: the descriptor is still ours
+  bool finished = false;  // guarded by the endpoint's mutex_: the thread touches it no more
   std::thread thread;
 };
 
@@ -155,7 +155,7 @@ ServerEndpoint::ServerEndpoint(EndpointOptions options, Factory factory,
 ServerEndpoint::~ServerEndpoint() { Stop(); }
 
 size_t ServerEndpoint::object_count() const {
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   return objects_;
 }
 
@@ -176,14 +176,14 @@ void ServerEndpoint::Stop() {
     for (Listener& l : listeners_) l.fd.Reset();
     std::vector<std::thread> threads;
     {
-      std::lock_guard lock(mutex_);
+      MutexLock lock(mutex_);
       for (Connection& c : connections_) {
         if (c.open) c.socket.Shutdown();
         threads.push_back(std::move(c.thread));
       }
     }
     for (std::thread& t : threads) t.join();
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     connections_.clear();
     listeners_.clear();
     unix_lock_.Reset();
@@ -220,7 +220,7 @@ void ServerEndpoint::AcceptLoop() {
 void ServerEndpoint::Accept(Listener& listener) {
   UniqueFd fd(accept4(listener.fd.get(), nullptr, nullptr, SOCK_CLOEXEC));
   if (!fd.valid()) return;  // the peer gave up before we got to it, or we ran out of descriptors
-  std::lock_guard lock(mutex_);
+  MutexLock lock(mutex_);
   if (listener.active >= options_.max_connections) {
     // Told at once and closed, without a thread: the client has sent
     // nothing yet (the server speaks first), so the answer arrives intact.
@@ -239,7 +239,7 @@ void ServerEndpoint::Accept(Listener& listener) {
 void ServerEndpoint::ReapFinished() {
   std::vector<std::thread> done;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     for (auto it = connections_.begin(); it != connections_.end();) {
       if (it->finished) {
         done.push_back(std::move(it->thread));
@@ -255,10 +255,10 @@ void ServerEndpoint::ReapFinished() {
 void ServerEndpoint::ObjectCountChanged(int delta) {
   // One report at a time and in order, so that the handler never sees a
   // stale count after a newer one.
-  std::lock_guard report(report_mutex_);
+  MutexLock report(report_mutex_);
   size_t count;
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     objects_ = delta > 0 ? objects_ + 1 : objects_ - 1;
     count = objects_;
   }
@@ -449,7 +449,7 @@ void ServerEndpoint::Serve(Connection& c) {
     // released by the session's destructor.
   }
   {
-    std::lock_guard lock(mutex_);
+    MutexLock lock(mutex_);
     c.open = false;
     c.socket = FrameSocket(UniqueFd());
     --c.listener.active;

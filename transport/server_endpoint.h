@@ -13,13 +13,15 @@
 // that Stop() (and the destructor) must not be called from the factory or
 // from the object-count handler, which run on connection threads. The
 // factory and the handler are called from several threads at once.
+// The listeners and the options are set before the acceptor starts and
+// only read until Stop() has joined every thread; the connections and the
+// object count are guarded by mutex_.
 #pragma once
 
 #include <sys/types.h>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstddef>
 #include <filesystem>
 #include <functional>
@@ -30,6 +32,8 @@
 #include <string>
 #include <thread>
 
+#include "common/mutex.h"
+#include "common/thread_annotations.h"
 #include "server/object_channel.h"
 #include "transport/socket.h"
 #include "transport/wire.h"
@@ -95,10 +99,10 @@ class ServerEndpoint {
   struct Connection;
 
   void AcceptLoop();
-  void Accept(Listener& listener);
-  void Serve(Connection& connection);
-  void ReapFinished();
-  void ObjectCountChanged(int delta);
+  void Accept(Listener& listener) EXCLUDES(mutex_);
+  void Serve(Connection& connection) EXCLUDES(mutex_);
+  void ReapFinished() EXCLUDES(mutex_);
+  void ObjectCountChanged(int delta) EXCLUDES(report_mutex_, mutex_);
   void Wake();
 
   EndpointOptions options_;
@@ -111,10 +115,13 @@ class ServerEndpoint {
   std::list<Listener> listeners_;
   UniqueFd wake_read_, wake_write_;
 
-  std::mutex report_mutex_;  // taken before mutex_
-  mutable std::mutex mutex_;
-  std::list<Connection> connections_;
-  size_t objects_ = 0;
+  Mutex report_mutex_;  // taken before mutex_; one object-count report at a time
+  mutable Mutex mutex_;
+  // Each connection's `open` and `finished`, and its listener's `active`
+  // count, are guarded by mutex_ too (the analysis cannot name the mutex
+  // of the object that holds them).
+  std::list<Connection> connections_ GUARDED_BY(mutex_);
+  size_t objects_ GUARDED_BY(mutex_) = 0;
   std::atomic<bool> stopping_{false};
   std::once_flag stopped_;
   std::thread acceptor_;
