@@ -5,7 +5,7 @@
 #include <istream>
 #include <ostream>
 
-#include "client/code_pages.h"
+#include "packets/code_pages.h"
 #include "client/packet_json.h"
 #include "common/ascii.h"
 #include "common/codepage.h"
@@ -279,7 +279,7 @@ void CliSession::Decode(const server::MethodDef& method, const std::vector<Varia
         rows->second.Append(data.rows);
       }
       out["fields"] = FieldsToJson(fields);
-      out["rows"] = RowsToJson(fields, data.rows, CodePageNamed(data.code_page));
+      out["rows"] = RowsToJson(fields, data.rows, *packets::CodePageNamed(data.code_page));
     }
     if (IsOperation(method, "AS_GetRecords")) out["recsOut"] = args[2].ToInt32();
   } else if (IsOperation(method, "AS_ApplyUpdates")) {

@@ -6,7 +6,7 @@
 #include <map>
 #include <utility>
 
-#include "client/code_pages.h"
+#include "packets/code_pages.h"
 #include "common/ascii.h"
 #include "common/error.h"
 #include "packets/packet_variant.h"
@@ -166,7 +166,7 @@ std::u16string ClientDataset::GetText(std::string_view field) const {
   if (orvala::IsNull(v)) return u"";
   const auto* bytes = std::get_if<std::string>(&v);
   if (!bytes) throw Error("Field '" + std::string(field) + "' does not hold text");
-  return CodePageNamed(code_page_).Decode(*bytes);
+  return packets::CodePageNamed(code_page_)->Decode(*bytes);
 }
 
 void ClientDataset::Touch(Row& row) {
@@ -188,7 +188,7 @@ void ClientDataset::Set(std::string_view field, Value value) {
 }
 
 void ClientDataset::SetText(std::string_view field, std::u16string_view text) {
-  Set(field, Value{CodePageNamed(code_page_).Encode(text)});
+  Set(field, Value{packets::CodePageNamed(code_page_)->Encode(text)});
 }
 
 ClientDataset& ClientDataset::Detail(std::string_view nested_field) {

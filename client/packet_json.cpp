@@ -3,7 +3,7 @@
 #include <limits>
 #include <set>
 
-#include "client/code_pages.h"
+#include "packets/code_pages.h"
 #include "common/ascii.h"
 #include "common/datetime.h"
 #include "common/error.h"
@@ -342,7 +342,8 @@ packets::DeltaPacket DeltaFromJson(const Json& json, const std::vector<packets::
     if (!json.at("table").is_string()) throw Error("\"table\" must be text");
     delta.table_name = json.at("table").get<std::string>();
   }
-  const CodePage& code_page = CodePageNamed(code_page_name);
+  const std::shared_ptr<const CodePage> held = packets::CodePageNamed(code_page_name);
+  const CodePage& code_page = *held;
   const size_t width = packets::PlainFieldCount(delta.fields);
 
   // The fields named by the first "old" find every row; the others must agree.

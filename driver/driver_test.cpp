@@ -7,9 +7,9 @@
 #include <memory>
 
 #include "common/error.h"
+#include "common/paths.h"
 #include "driver/administrator.h"
 #include "driver/connection.h"
-#include "driver/firebird_root.h"
 #include "driver/query.h"
 #include "tests/testing.h"
 

@@ -15,8 +15,4 @@ namespace orvala::driver {
 // first use. Safe to call from several threads and processes; idempotent.
 void EnsureFirebirdRoot();
 
-// The folder where per-user runtime state lives (socket, Firebird root):
-// ORVALA_RUNTIME_DIR, else $XDG_RUNTIME_DIR/orvala, else /tmp/orvala-<uid>.
-std::filesystem::path RuntimeDir();
-
 }  // namespace orvala::driver

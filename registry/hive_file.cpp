@@ -9,34 +9,11 @@
 #include <system_error>
 
 #include "common/error.h"
+#include "common/unique_fd.h"
 #include "registry/hive_format.h"
 
 namespace orvala::registry {
 namespace {
-
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-
-  int get() const { return fd_; }
-  bool valid() const { return fd_ >= 0; }
-
-  // Closing reports the last deferred write error on some file systems, so
-  // a file that is about to replace a hive is closed by hand and checked.
-  bool Close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
-  }
-
- private:
-  int fd_;
-};
 
 int Open(const std::filesystem::path& path, int flags, mode_t mode = 0) {
   int fd;
@@ -53,7 +30,7 @@ std::string Describe(std::string_view what, const std::filesystem::path& path) {
 // Fills *bytes with the file's contents; returns 0 or the errno of the
 // failure.
 int ReadWholeFile(const std::filesystem::path& path, std::string* bytes) {
-  FileDescriptor file(Open(path, O_RDONLY));
+  UniqueFd file(Open(path, O_RDONLY));
   if (!file.valid()) return errno;
   bytes->clear();
   char buffer[64 * 1024];
@@ -77,7 +54,7 @@ bool WriteAll(int fd, std::string_view bytes) {
 }
 
 bool SyncDirectory(const std::filesystem::path& directory) {
-  FileDescriptor dir(Open(directory, O_RDONLY | O_DIRECTORY));
+  UniqueFd dir(Open(directory, O_RDONLY | O_DIRECTORY));
   return dir.valid() && ::fsync(dir.get()) == 0;
 }
 
@@ -112,7 +89,7 @@ std::optional<std::string> HiveFile::Update(const std::function<bool(Hive&)>& ch
   if (ec) {
     return "cannot create the registry directory '" + directory_.string() + "': " + ec.message();
   }
-  FileDescriptor lock(Open(lock_path_, O_RDWR | O_CREAT, 0644));
+  UniqueFd lock(Open(lock_path_, O_RDWR | O_CREAT, 0644));
   if (!lock.valid()) return Describe("cannot open the lock file", lock_path_);
   int locked;
   do {
@@ -124,7 +101,7 @@ std::optional<std::string> HiveFile::Update(const std::function<bool(Hive&)>& ch
   if (!change(hive)) return std::nullopt;
 
   const std::string bytes = SerializeHive(hive);
-  FileDescriptor temp(Open(temp_path_, O_WRONLY | O_CREAT | O_TRUNC, 0644));
+  UniqueFd temp(Open(temp_path_, O_WRONLY | O_CREAT | O_TRUNC, 0644));
   if (!temp.valid()) return Describe("cannot create", temp_path_);
   if (!WriteAll(temp.get(), bytes) || ::fsync(temp.get()) != 0 || !temp.Close()) {
     std::string failure = Describe("cannot write", temp_path_);

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "common/error.h"
-#include "driver/firebird_root.h"
+#include "common/paths.h"
 #include "server/type_library.h"
 
 namespace orvala::transport {
@@ -78,7 +78,7 @@ UniqueFd LockSocketPath(const std::filesystem::path& socket_path) {
 
 }  // namespace
 
-std::filesystem::path DefaultSocketPath() { return driver::RuntimeDir() / "orvala.sock"; }
+std::filesystem::path DefaultSocketPath() { return RuntimeDir() / "orvala.sock"; }
 
 std::string ReadSecretFile(const std::filesystem::path& path) {
   struct stat info {};

@@ -95,16 +95,6 @@ void SetBlocking(int fd, bool blocking) {
 
 }  // namespace
 
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) Reset(other.Release());
-  return *this;
-}
-
-void UniqueFd::Reset(int fd) {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = fd;
-}
-
 std::string Address::ToString() const {
   if (kind == Kind::kUnix) return "unix:" + path.string();
   const bool v6 = host.find(':') != std::string::npos;
