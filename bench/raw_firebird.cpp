@@ -1,7 +1,5 @@
 #include "bench/raw_firebird.h"
 
-#include <firebird/Interface.h>
-
 #include <cstring>
 #include <map>
 #include <memory>
@@ -9,31 +7,17 @@
 
 #include "common/error.h"
 #include "driver/administrator.h"
+#include "driver/firebird_api.h"
 
 namespace orvala::bench {
 namespace {
 
 using Firebird::IMessageMetadata;
-using Status = Firebird::ThrowStatusWrapper;
-
-Firebird::IMaster* Master() { return Firebird::fb_get_master_interface(); }
-
-// Runs f with a throwing status; Firebird's failures become orvala::Error.
-template <typename F>
-auto Call(F&& f) -> decltype(f(std::declval<Status&>())) {
-  Status status(Master()->getStatus());
-  struct Dispose {
-    Status& s;
-    ~Dispose() { s.dispose(); }
-  } dispose{status};
-  try {
-    return f(status);
-  } catch (const Firebird::FbException& e) {
-    char text[1024];
-    Master()->getUtilInterface()->formatStatus(text, sizeof text, e.getStatus());
-    throw Error(text);
-  }
-}
+// The baseline reads through Firebird's own interfaces, not the driver's
+// queries; only the call helper that turns failures into errors is shared.
+using driver::fb::Call;
+using driver::fb::Master;
+using driver::fb::Status;
 
 template <typename T>
 T Load(const unsigned char* p) {
@@ -82,13 +66,12 @@ void ReadBlob(Status& status, Firebird::IAttachment* attachment, Firebird::ITran
 
 RawDatabase::RawDatabase(const std::string& path) {
   Call([&](Status& status) {
-    Firebird::IXpbBuilder* dpb =
-        Master()->getUtilInterface()->getXpbBuilder(&status, Firebird::IXpbBuilder::DPB, nullptr, 0);
+    const driver::fb::Owned<Firebird::IXpbBuilder> dpb = driver::fb::Own(
+        driver::fb::Util()->getXpbBuilder(&status, Firebird::IXpbBuilder::DPB, nullptr, 0));
     dpb->insertString(&status, isc_dpb_user_name, driver::kAdministratorUser);
     dpb->insertString(&status, isc_dpb_password, driver::kAdministratorPassword);
     attachment_ = Master()->getDispatcher()->attachDatabase(
         &status, path.c_str(), dpb->getBufferLength(&status), dpb->getBuffer(&status));
-    dpb->dispose();
   });
 }
 
