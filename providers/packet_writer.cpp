@@ -1,7 +1,5 @@
 #include "providers/packet_writer.h"
 
-#include <optional>
-
 #include "providers/field_binding.h"
 
 namespace orvala::providers {
@@ -10,19 +8,17 @@ namespace {
 // Re-runs a detail for the master's current row, and closes it again.
 class DetailRun {
  public:
-  DetailRun(driver::Query& detail, const driver::Query& master) : detail_(detail) {
+  DetailRun(driver::Query& detail, const driver::Query& master)
+      : detail_(detail), values_(detail, master) {
     detail.Close();
-    values_.emplace(detail, master);
     detail.Open();
   }
-  ~DetailRun() {
-    detail_.Close();
-    values_.reset();
-  }
+  // Closed before values_ gives the detail its own parameters back.
+  ~DetailRun() { detail_.Close(); }
 
  private:
   driver::Query& detail_;
-  std::optional<MasterValues> values_;
+  MasterValues values_;
 };
 
 }  // namespace
@@ -47,9 +43,9 @@ packets::Field PacketField(const FieldInfo& info) {
   f.size = info.size;
   f.scale = info.scale;
   f.required = info.required;
-  // An expression has no table: it gets no origin (never ".CAST"), and the
+  // An expression has no origin (the driver gives it none), and the
   // resolver then writes the column that the field is named after.
-  if (!info.relation.empty() && !info.origin.empty()) f.origin = info.relation + "." + info.origin;
+  if (!info.origin.empty()) f.origin = info.relation + "." + info.origin;
   return f;
 }
 

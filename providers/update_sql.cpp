@@ -28,8 +28,7 @@ UpdateStatement BuildUpdateStatement(packets::UpdateKind kind,
   struct Column {
     std::string name;
     size_t value_index;
-    FieldType type;
-    int scale;
+    const packets::Field* field;
   };
   std::vector<Column> set, where;
   size_t plain = 0;
@@ -40,9 +39,9 @@ UpdateStatement BuildUpdateStatement(packets::UpdateKind kind,
     const std::string column = ColumnName(f.name, f.origin);
     if ((f.prov_flags & packets::kInUpdate) && index < row.new_values.size() &&
         row.new_values[index].has_value()) {
-      set.push_back({column, index, f.type, f.scale});
+      set.push_back({column, index, &f});
     }
-    if ((f.prov_flags & packets::kInWhere) && Comparable(f)) where.push_back({column, index, f.type, f.scale});
+    if ((f.prov_flags & packets::kInWhere) && Comparable(f)) where.push_back({column, index, &f});
   }
 
   std::vector<std::string> lines;
@@ -57,9 +56,7 @@ UpdateStatement BuildUpdateStatement(packets::UpdateKind kind,
         lines.push_back(" " + quoted(c.name) + " is null and");
       } else {
         lines.push_back(" " + quoted(c.name) + " = ? and");
-        out.params.push_back(old);
-        out.types.push_back(c.type);
-        out.scales.push_back(c.scale);
+        out.Add(old, *c.field);
       }
     }
     lines.back().resize(lines.back().size() - 4);  // the last loses " and"
@@ -70,9 +67,7 @@ UpdateStatement BuildUpdateStatement(packets::UpdateKind kind,
       lines.push_back("update " + quoted_table + "  set");
       for (const Column& c : set) {
         lines.push_back(" " + quoted(c.name) + " = ?,");
-        out.params.push_back(*row.new_values[c.value_index]);
-        out.types.push_back(c.type);
-        out.scales.push_back(c.scale);
+        out.Add(*row.new_values[c.value_index], *c.field);
       }
       if (!set.empty()) lines.back().pop_back();  // the last loses its comma
       add_where();
@@ -84,9 +79,7 @@ UpdateStatement BuildUpdateStatement(packets::UpdateKind kind,
       for (const Column& c : set) {
         columns += quoted(c.name) + ", ";
         values += "?, ";
-        out.params.push_back(*row.new_values[c.value_index]);
-        out.types.push_back(c.type);
-        out.scales.push_back(c.scale);
+        out.Add(*row.new_values[c.value_index], *c.field);
       }
       if (!set.empty()) {
         columns.replace(columns.size() - 2, 2, ")");

@@ -16,6 +16,13 @@ struct UpdateStatement {
   std::vector<Value> params;  // in the order of the statement's "?" marks
   std::vector<FieldType> types;
   std::vector<int> scales;    // the decimal places of each parameter's field
+
+  // The next "?" takes `value`, bound as `field` describes it.
+  void Add(Value value, const packets::Field& field) {
+    params.push_back(std::move(value));
+    types.push_back(field.type);
+    scales.push_back(field.scale);
+  }
 };
 
 // Fails with "Unable to find record.  No key specified" when no column can

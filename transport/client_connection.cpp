@@ -141,31 +141,32 @@ RemoteObject::Ids RemoteObject::IdsOfNames(const std::vector<std::string>& names
   return Ids{reply->status, reply->ids};
 }
 
-std::string RemoteObject::TypeInfo() {
-  MutexLock lock(mutex_);
-  const std::optional<wire::ServerFrame> answer = ExchangeLocked(wire::GetTypeInfo{});
-  const auto* reply = answer ? std::get_if<wire::TypeInfoReply>(&*answer) : nullptr;
+template <typename Reply>
+Reply RemoteObject::ReplyLocked(const wire::ClientFrame& frame) {
+  std::optional<wire::ServerFrame> answer = ExchangeLocked(frame);
+  auto* reply = answer ? std::get_if<Reply>(&*answer) : nullptr;
   if (!reply) {
     DropLocked();
     throw Error::FromStatus(RPC_E_DISCONNECTED, "The connection to the server was lost");
   }
-  if (Failed(reply->status)) throw Error::FromStatus(reply->status, "The type library is not available");
-  return reply->text;
+  return std::move(*reply);
+}
+
+std::string RemoteObject::TypeInfo() {
+  MutexLock lock(mutex_);
+  wire::TypeInfoReply reply = ReplyLocked<wire::TypeInfoReply>(wire::GetTypeInfo{});
+  if (Failed(reply.status)) throw Error::FromStatus(reply.status, "The type library is not available");
+  return std::move(reply.text);
 }
 
 server::TypeLibraryDescription RemoteObject::TypeLibrary() {
   MutexLock lock(mutex_);
-  const std::optional<wire::ServerFrame> answer = ExchangeLocked(wire::GetTypeLibrary{});
-  const auto* reply = answer ? std::get_if<wire::TypeLibraryReply>(&*answer) : nullptr;
-  if (!reply) {
-    DropLocked();
-    throw Error::FromStatus(RPC_E_DISCONNECTED, "The connection to the server was lost");
-  }
-  if (Failed(reply->status) || !reply->library) {
-    throw Error::FromStatus(Failed(reply->status) ? reply->status : E_UNEXPECTED,
+  wire::TypeLibraryReply reply = ReplyLocked<wire::TypeLibraryReply>(wire::GetTypeLibrary{});
+  if (Failed(reply.status) || !reply.library) {
+    throw Error::FromStatus(Failed(reply.status) ? reply.status : E_UNEXPECTED,
                             "The type library is not available");
   }
-  return *reply->library;
+  return *std::move(reply.library);
 }
 
 void RemoteObject::Release() {

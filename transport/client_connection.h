@@ -80,6 +80,10 @@ class RemoteObject : public server::ObjectChannel {
   server::CallOutcome CallLocked(wire::CallRequest request, std::vector<Variant>& args)
       REQUIRES(mutex_);
   void DropLocked() REQUIRES(mutex_);
+  // The answer to `frame` when it is a `Reply`; anything else drops the
+  // connection and fails with "The connection to the server was lost".
+  template <typename Reply>
+  Reply ReplyLocked(const wire::ClientFrame& frame) REQUIRES(mutex_);
 
   // Held for a whole exchange, so that one call's reply is never read by
   // another.
