@@ -3,122 +3,19 @@
 // own with a configuration and security database of its own, so that it
 // can be stopped and started again under the running orvala-server.
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <fstream>
-#include <thread>
 
 #include "client/orvala_proxy.h"
-#include "common/error.h"
-#include "driver/administrator.h"
 #include "tests/database_fixture.h"
 #include "tests/fault_server.h"
+#include "tests/firebird_server.h"
 
 namespace orvala::testing {
 namespace {
 
-using namespace std::chrono_literals;
-
-constexpr char kFirebirdProgram[] = "/usr/sbin/firebird";
-constexpr char kFirebirdFiles[] = "/usr/lib/x86_64-linux-gnu/firebird/3.0";
-constexpr char kSystemSecurityDatabase[] = "/var/lib/firebird/3.0/system/security3.fdb";
-
-uint16_t FreeLoopbackPort() {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  socklen_t size = sizeof address;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-  close(fd);
-  return ntohs(address.sin_port);
-}
-
-bool Accepts(uint16_t port) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(port);
-  const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  close(fd);
-  return ok;
-}
-
-// A Firebird server of the test's own. Its root links the system's files
-// beside a configuration that names the port and a copy of the security
-// database in which SYSDBA has the project's password.
-class FirebirdServer {
- public:
-  explicit FirebirdServer(const std::filesystem::path& root) : root_(root), port_(FreeLoopbackPort()) {
-    std::filesystem::create_directories(root_ / "lock");
-    for (const auto& entry : std::filesystem::directory_iterator(kFirebirdFiles)) {
-      const auto name = entry.path().filename();
-      if (name == "intl") {
-        // The engine finds the character sets only inside its own root.
-        std::filesystem::copy(entry.path(), root_ / name,
-                              std::filesystem::copy_options::recursive |
-                                  std::filesystem::copy_options::copy_symlinks);
-        std::filesystem::remove(root_ / name / "fbintl.conf");
-        std::filesystem::copy_file(entry.path() / "fbintl.conf", root_ / name / "fbintl.conf");
-      } else if (name != "firebird.conf") {
-        std::filesystem::create_symlink(entry.path(), root_ / name);
-      }
-    }
-    std::filesystem::copy_file(kSystemSecurityDatabase, root_ / "security3.fdb");
-    std::ofstream(root_ / "firebird.conf") << "ServerMode = Super\n"
-                                           << "RemoteServicePort = " << port_ << "\n"
-                                           << "RemoteBindAddress = 127.0.0.1\n"
-                                           << "SecurityDatabase = " << (root_ / "security3.fdb").string() << "\n";
-    // Embedded access to the security database needs no password.
-    ChildProcess isql({"/usr/bin/isql-fb", "-q", "-user", driver::kAdministratorUser,
-                       (root_ / "security3.fdb").string()},
-                      Environment(), root_ / "isql.log");
-    isql.Write(std::string("create or alter user ") + driver::kAdministratorUser + " password '" +
-               driver::kAdministratorPassword + "' using plugin Srp; commit; quit;\n");
-    isql.CloseInput();
-    if (isql.Wait() != 0) throw Error("cannot set the SYSDBA password of the test's Firebird server");
-  }
-
-  std::vector<std::string> Environment() const {
-    return {"FIREBIRD=" + root_.string(), "FIREBIRD_LOCK=" + (root_ / "lock").string()};
-  }
-  uint16_t port() const { return port_; }
-  std::string Location(const std::filesystem::path& file) const {
-    return "localhost/" + std::to_string(port_) + ":" + file.string();
-  }
-
-  void Start() {
-    process_ = std::make_unique<ChildProcess>(std::vector<std::string>{kFirebirdProgram},
-                                              Environment(), root_ / "server.log");
-    for (int i = 0; i < 300 && !Accepts(port_); ++i) std::this_thread::sleep_for(100ms);
-    if (!Accepts(port_)) {
-      std::ifstream log(root_ / "server.log");
-      throw Error("the test's Firebird server did not start: " +
-                  std::string(std::istreambuf_iterator<char>(log), {}));
-    }
-  }
-  // Ends it the hard way, as a crash or a pulled cable would.
-  void Stop() {
-    process_->Kill(SIGKILL);
-    process_->Wait();
-    process_.reset();
-  }
-
- private:
-  std::filesystem::path root_;
-  uint16_t port_;
-  std::unique_ptr<ChildProcess> process_;
-};
-
 class DatabaseGoneTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!std::filesystem::exists(kFirebirdProgram) || !std::filesystem::exists(kSystemSecurityDatabase)) {
+    if (!FirebirdServerInstalled()) {
       GTEST_SKIP() << "firebird3.0-server is not installed (scripts/install-deps installs it)";
     }
   }

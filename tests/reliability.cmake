@@ -7,11 +7,15 @@ target_compile_definitions(orvala_fault_server PRIVATE
   ORVALA_CLI_PROGRAM="$<TARGET_FILE:orvala-cli>")
 add_dependencies(orvala_fault_server orvala-server orvala-cli)
 
+# A Firebird server of a test's or benchmark's own on a loopback port.
+add_library(orvala_firebird_server STATIC ${CMAKE_CURRENT_LIST_DIR}/firebird_server.cpp)
+target_link_libraries(orvala_firebird_server PUBLIC orvala_fault_server orvala_driver)
+
 orvala_test(fault_test
   ${CMAKE_CURRENT_LIST_DIR}/fault_client_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fault_registry_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fault_database_test.cpp)
-target_link_libraries(fault_test PRIVATE orvala_fault_server orvala_client)
+target_link_libraries(fault_test PRIVATE orvala_fault_server orvala_firebird_server orvala_client)
 
 # The load program; scripts/load runs it at full size, ctest a short round.
 add_executable(orvala-load ${CMAKE_CURRENT_LIST_DIR}/load_main.cpp)
