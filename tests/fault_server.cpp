@@ -176,6 +176,11 @@ int ServerProgram::Stop() {
   return process_->Wait();
 }
 
+int ServerProgram::Kill() {
+  process_->Kill(SIGKILL);
+  return process_->Wait();
+}
+
 namespace {
 
 long StatusField(pid_t pid, const std::string& field) {

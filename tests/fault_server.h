@@ -60,6 +60,8 @@ class ServerProgram {
   std::unique_ptr<transport::RemoteObject> Connect() const;
   // Asks the server to end (SIGTERM) and returns its exit status.
   int Stop();
+  // Ends it the hard way (SIGKILL), as a crash would; its exit status.
+  int Kill();
 
   // Figures from /proc.
   int Threads() const;
