@@ -123,7 +123,9 @@ RoundTrips MeasureRoundTrips(Cluster& cluster, int count) {
       for (int i = 0; i < kBlock; ++i) {
         Variant number;
         int32_t result = -1;
-        samples->push_back(Time([&] { session->proxy->GetSession(number, result); }) * 1e6);
+        HResult status = S_OK;
+        samples->push_back(Time([&] { status = session->proxy->GetSession(number, result); }) * 1e6);
+        if (status != S_OK) throw Error("GetSession failed during the round trips");
       }
     }
   }
