@@ -340,6 +340,45 @@ TEST_F(ClusterTest, TheSameRowChangedOnTwoAppServersOneWins) {
   EXPECT_EQ(AsInt(admin.Rows("select n from cluster_rows where id = 1001")[0][0]), 2);
 }
 
+// The catalogue's queries are per app server, so a setQuery through one is
+// not seen through another; the rows a client fetched stay with the
+// client, so a change made on them before its app server died applies
+// through the next app server it reaches.
+TEST_F(ClusterTest, QueriesStayWithTheirAppServerAndFetchedRowsWithTheClient) {
+  Cluster cluster(dir_ / "cluster", database_);
+  Client first(cluster, 1, cluster.Direct(0)), second(cluster, 2, cluster.Direct(1));
+  first.SignIn();
+  second.SignIn();
+  int32_t result = -1;
+  ASSERT_EQ(first.proxy().setQuery(u"select codice from articoli where codice = 'ART001'", 0, result), S_OK);
+  ASSERT_EQ(result, 0);
+  int32_t recs = 0;
+  Variant params, owner, data;
+  EXPECT_EQ(first.proxy().AS_GetRecords(u"Select", -1, recs, 0, u"", params, owner, data), S_OK);
+  EXPECT_EQ(recs, 1);
+  // The second app server's general-purpose query has no SQL yet.
+  EXPECT_EQ(second.proxy().AS_GetRecords(u"Select", -1, recs, 0, u"", params, owner, data), E_UNEXPECTED);
+  ASSERT_TRUE(second.proxy().last_error());
+  EXPECT_EQ(second.proxy().last_error()->description, "Missing query, table name or procedure name");
+
+  client::ClientDataset rows;
+  client::Fetch(second.proxy(), u"SelectArticoli", rows);
+  for (rows.First(); !rows.eof() && rows.GetText("CODICE") != u"ART002"; rows.Next()) {
+  }
+  rows.SetText("DESCRIZIONE", u"CHANGED BEFORE THE CRASH");
+  cluster.server(1).Kill();
+  int32_t ignored = -1;
+  EXPECT_EQ(second.proxy().AddProvider(u"X", u"select 1 from rdb$database", ignored), RPC_E_DISCONNECTED);
+  ASSERT_TRUE(cluster.WaitForServersUp(1, 10s));
+  Client again(cluster, 2, cluster.Through());
+  again.SignIn();
+  const auto outcome = client::Apply(again.proxy(), u"SelectArticoli", rows, 0);
+  EXPECT_EQ(outcome.error_count, 0);
+  Admin admin(cluster);
+  EXPECT_EQ(std::get<std::string>(admin.Rows("select descrizione from articoli where codice = 'ART002'")[0][0]),
+            "CHANGED BEFORE THE CRASH");
+}
+
 // scripts/backup, its status and its output.
 struct BackupRun {
   int status = -1;
