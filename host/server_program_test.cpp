@@ -118,9 +118,12 @@ TEST_F(ServerProgramTest, HelpListsEveryOptionAndAWrongCommandLineEndsWithTheUsa
   EXPECT_EQ(help.exit_status, 0);
   EXPECT_EQ(help.err, "");
   EXPECT_THAT(help.out, StartsWith("usage: orvala-server "));
-  for (const char* option : {"--headless", "--listen ADDR:PORT", "--secret-file FILE",
-                             "--socket-group GROUP", "--show-location", "--set-location PATH",
-                             "/regserver", "/unregserver", "-Embedding"}) {
+  for (const char* option :
+       {"--headless", "--listen ADDR:PORT", "--secret-file FILE", "--tls-cert FILE",
+        "--tls-key FILE", "--tls-client-ca FILE", "--allow-plaintext", "--socket-group GROUP",
+        "--max-connections N", "--max-pending N", "--max-frame-size SIZE", "--max-reply-size SIZE",
+        "--hello-timeout SECONDS", "--frame-timeout SECONDS", "--log-level info|debug",
+        "--show-location", "--set-location PATH", "/regserver", "/unregserver", "-Embedding"}) {
     EXPECT_THAT(help.out, HasSubstr(option));
   }
   EXPECT_EQ(Run({"-h"}, dir_.path()).out, help.out);
@@ -135,7 +138,17 @@ TEST_F(ServerProgramTest, HelpListsEveryOptionAndAWrongCommandLineEndsWithTheUsa
            {{"-Embedding", "--"}, "Unknown argument: --"},
            {{"--listen"}, "Missing value after --listen"},
            {{"--listen", "127.0.0.1:0"},
-            "--listen needs --secret-file: a TCP listener requires a shared secret"},
+            "--listen needs --secret-file or --tls-client-ca: a TCP listener requires a shared "
+            "secret or client certificates"},
+           {{"--tls-cert", "c.pem"}, "--tls-cert and --tls-key go together"},
+           {{"--tls-client-ca", "ca.pem"}, "--tls-client-ca needs --tls-cert and --tls-key"},
+           {{"--log-level", "loud"}, "--log-level takes info or debug: loud"},
+           {{"--max-connections", "0"},
+            "--max-connections takes a positive number, with K, M or G for a size: 0"},
+           {{"--max-reply-size", "1T"},
+            "--max-reply-size takes a positive number, with K, M or G for a size: 1T"},
+           {{"--frame-timeout", "soon"},
+            "--frame-timeout takes a positive number of seconds: soon"},
        }) {
     const Ran ran = Run(c.args, dir_.path());
     EXPECT_EQ(ran.exit_status, 2) << c.complaint;

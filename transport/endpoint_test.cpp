@@ -429,7 +429,7 @@ TEST_F(EndpointTest, APeerThatVanishesMidCallLeavesTheOthersServed) {
 }
 
 TEST_F(EndpointTest, ConnectionsBeyondTheLimitAreToldSo) {
-  options_.max_connections = 2;
+  options_.limits.max_connections = 2;
   Start();
   auto a = Client();
   auto b = Client();
@@ -455,7 +455,7 @@ TEST_F(EndpointTest, ConnectionsBeyondTheLimitAreToldSo) {
 }
 
 TEST_F(EndpointTest, AConnectionThatNeverSaysHelloIsClosed) {
-  options_.hello_timeout = 100ms;
+  options_.limits.hello_timeout = 100ms;
   Start();
   FrameSocket s = Raw();
   EXPECT_TRUE(UntilClosed(s).empty());
