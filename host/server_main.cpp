@@ -29,6 +29,7 @@
 #include "server/orvala.h"
 #include "server/type_library.h"
 #include "transport/server_endpoint.h"
+#include "transport/socket_activation.h"
 
 namespace {
 
@@ -160,6 +161,15 @@ class Lifetime {
 
 transport::EndpointOptions EndpointOptionsFor(const host::ServerOptions& options) {
   transport::EndpointOptions endpoint_options;
+  // Started by the service manager with its sockets: those are served in
+  // place of the server's own.
+  for (UniqueFd& fd : transport::TakeActivationSockets()) {
+    endpoint_options.inherited_listeners.push_back(fd.Release());
+  }
+  if (!endpoint_options.inherited_listeners.empty()) {
+    log::Info("serving the " + std::to_string(endpoint_options.inherited_listeners.size()) +
+              " listening socket(s) passed by the service manager");
+  }
   endpoint_options.tcp_listen = options.listen;
   endpoint_options.limits = options.limits;
   endpoint_options.allow_plaintext = options.allow_plaintext;
@@ -201,7 +211,8 @@ int Serve(const host::ServerOptions& options, const registry::Registry& registry
       [&lifetime](size_t count) { lifetime.ObjectCount(count); });
   lifetime.set_endpoint(&endpoint);
   {
-    std::string serving = "serving on " + endpoint.unix_path().string();
+    std::string serving = "serving on " + (endpoint.unix_path().empty() ? std::string("no local socket")
+                                                                         : endpoint.unix_path().string());
     if (endpoint.tcp_port()) {
       serving += " and TCP port " + std::to_string(*endpoint.tcp_port()) +
                  (options.tls_cert ? " with TLS" : "") +
