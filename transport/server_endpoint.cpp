@@ -412,6 +412,8 @@ struct SessionContext {
   std::function<bool()> sign_in;
   std::function<size_t(int)> count_changed;  // answers the count of objects alive now
   std::string listener_name;
+  // The hello (and the TLS handshake before it) must be done by then.
+  std::chrono::steady_clock::time_point hello_deadline;
 };
 
 // Why a read ended, for the log; empty for a peer that simply closed.
@@ -519,9 +521,8 @@ class Session {
 
   bool Handshake() {
     std::vector<uint8_t> body;
-    const auto deadline = std::chrono::steady_clock::now() + limits_.hello_timeout;
-    const FrameSocket::ReadResult result =
-        socket_.ReadFrame(body, limits_.max_frame_size, deadline, limits_.frame_timeout);
+    const FrameSocket::ReadResult result = socket_.ReadFrame(
+        body, limits_.max_frame_size, context_.hello_deadline, limits_.frame_timeout);
     if (result != FrameSocket::ReadResult::kFrame) {
       std::string why = result == FrameSocket::ReadResult::kTimeout ? "no hello in time"
                                                                     : ReadEnd(result, limits_);
@@ -694,11 +695,11 @@ class Session {
 void ServerEndpoint::Serve(Connection& c) {
   try {
     const std::string where = c.peer + " on " + c.listener.name;
+    const auto hello_deadline = c.accepted + options_.limits.hello_timeout;
     bool ready = true;
     if (c.listener.tls) {
       try {
-        c.socket.UseTls(AcceptTls(*c.listener.tls, c.socket.fd(),
-                                  c.accepted + options_.limits.hello_timeout));
+        c.socket.UseTls(AcceptTls(*c.listener.tls, c.socket.fd(), hello_deadline));
       } catch (const Error& e) {
         log::Info("connection from " + where + " refused: TLS failure: " + e.message());
         ready = false;
@@ -709,7 +710,7 @@ void ServerEndpoint::Serve(Connection& c) {
                       SessionContext{options_.limits, c.listener.secret, factory_, where,
                                      [this, &c] { return SignIn(c); },
                                      [this](int delta) { return ObjectCountChanged(delta); },
-                                     c.listener.name});
+                                     c.listener.name, hello_deadline});
       session.Run();
     }
   } catch (...) {
