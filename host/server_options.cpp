@@ -5,6 +5,7 @@
 #include <charconv>
 #include <iterator>
 #include <limits>
+#include <string>
 #include <system_error>
 
 #include "common/error.h"
@@ -12,15 +13,29 @@
 namespace orvala::host {
 
 const char* ServerUsage() {
-  return "usage: orvala-server [--headless] [--listen ADDR:PORT --secret-file FILE]\n"
-         "                     [--tls-cert FILE --tls-key FILE [--tls-client-ca FILE]]\n"
-         "                     [--allow-plaintext] [--socket-group GROUP]\n"
-         "                     [--max-connections N] [--max-pending N]\n"
-         "                     [--max-frame-size SIZE] [--max-reply-size SIZE]\n"
-         "                     [--hello-timeout SECONDS] [--frame-timeout SECONDS]\n"
-         "                     [--log-level info|debug]\n"
-         "       orvala-server --show-location | --set-location PATH\n"
-         "       orvala-server /regserver | /unregserver | -Embedding\n";
+  static const std::string usage = [] {
+    const transport::Limits d;
+    const auto seconds = [](std::chrono::milliseconds t) { return std::to_string(t.count() / 1000); };
+    std::string text =
+        "usage: orvala-server [--headless] [--listen ADDR:PORT --secret-file FILE]\n"
+        "                     [--tls-cert FILE --tls-key FILE [--tls-client-ca FILE]]\n"
+        "                     [--allow-plaintext] [--socket-group GROUP]\n"
+        "                     [--max-connections N] [--max-pending N]\n"
+        "                     [--max-frame-size SIZE] [--max-reply-size SIZE]\n"
+        "                     [--hello-timeout SECONDS] [--frame-timeout SECONDS]\n"
+        "                     [--log-level info|debug]\n"
+        "       orvala-server --show-location | --set-location PATH\n"
+        "       orvala-server /regserver | /unregserver | -Embedding\n";
+    text += "Limits of each listener (defaults): --max-connections " +
+            std::to_string(d.max_connections) + " signed in, --max-pending " +
+            std::to_string(d.max_pending) + " before their hello,\n  --max-frame-size " +
+            std::to_string(d.max_frame_size >> 20) + "M per request, --max-reply-size " +
+            std::to_string(d.max_reply_size >> 30) + "G, --hello-timeout " +
+            seconds(d.hello_timeout) + ", --frame-timeout " + seconds(d.frame_timeout) +
+            " (seconds).\n";
+    return text;
+  }();
+  return usage.c_str();
 }
 
 namespace {
