@@ -536,6 +536,23 @@ TEST_F(EndpointTest, AFrameThatDribblesIsCutAndAnIdleClientIsNot) {
   EXPECT_EQ(idle->Invoke(*server::MethodByName("GetSession"), args).status, S_OK);
 }
 
+// A peer that asks for a large reply and never reads it holds the
+// connection only as long as one frame may take to leave.
+TEST_F(EndpointTest, APeerThatDoesNotReadItsReplyIsLetGo) {
+  options_.limits.frame_timeout = 300ms;
+  Start();
+  FrameSocket s = Raw();
+  Send(s, wire::Hello{});
+  EXPECT_EQ(StatusOf(Read(s)), S_OK);
+  Send(s, wire::CreateObject{server::Library().clsid.ToString()});
+  EXPECT_EQ(StatusOf(Read(s)), S_OK);
+  Send(s, wire::CallRequest{wire::CallTarget::kSlot, server::MethodByName("AS_DataRequest")->slot,
+                            {Variant::BStr(u"P"), Variant::I4(80 << 20)}});
+  // Nothing is read: the server's send stalls, and it gives up.
+  ASSERT_TRUE(board_.WaitFor([&] { return board_.destroyed == 1; }));
+  ExpectServing();
+}
+
 // Connections that never say hello wait in a room of their own: they
 // cannot take the places of signed-in clients, and when they fill their
 // room the oldest of them leaves it for a newcomer.
