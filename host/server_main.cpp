@@ -173,11 +173,7 @@ transport::EndpointOptions EndpointOptionsFor(const host::ServerOptions& options
   endpoint_options.tcp_listen = options.listen;
   endpoint_options.limits = options.limits;
   endpoint_options.allow_plaintext = options.allow_plaintext;
-  if (options.tls_cert) {
-    transport::TlsServerFiles tls{*options.tls_cert, *options.tls_key, std::nullopt};
-    if (options.tls_client_ca) tls.client_ca = *options.tls_client_ca;
-    endpoint_options.tls = std::move(tls);
-  }
+  endpoint_options.tls = options.TlsFiles();
   if (options.secret_file) endpoint_options.tcp_secret = transport::ReadSecretFile(*options.secret_file);
   if (options.socket_group) {
     const group* g = getgrnam(options.socket_group->c_str());

@@ -164,6 +164,13 @@ ServerOptions ParseServerOptions(int argc, const char* const argv[]) {
   return options;
 }
 
+std::optional<transport::TlsServerFiles> ServerOptions::TlsFiles() const {
+  if (!tls_cert || !tls_key) return std::nullopt;
+  transport::TlsServerFiles files{*tls_cert, *tls_key, std::nullopt};
+  if (tls_client_ca) files.client_ca = *tls_client_ca;
+  return files;
+}
+
 LocationToStore ResolveLocationToStore(std::string_view given,
                                        const std::filesystem::path& working_dir) {
   // The connection trims blanks from the name, so they are no part of it.

@@ -11,6 +11,7 @@
 #include "common/log.h"
 #include "host/registration.h"
 #include "transport/limits.h"
+#include "transport/tls.h"
 
 namespace orvala::host {
 
@@ -31,6 +32,10 @@ struct ServerOptions {
   bool show_location = false;             // --show-location: print it and whether it answers
   std::optional<std::string> set_location;  // --set-location PATH: store it and end
   bool help = false;
+
+  // The TLS files of --tls-cert, --tls-key and --tls-client-ca, for every
+  // listener that speaks TLS; nullopt without --tls-cert.
+  std::optional<transport::TlsServerFiles> TlsFiles() const;
 };
 
 // Read with CLI11, as orvala-cli reads its own. The options are long ones
