@@ -360,6 +360,25 @@ TEST_F(ServerProgramTest, ATlsListenerAndWhatTheLogSays) {
       std::vector<Variant> none;
       EXPECT_EQ(object->Invoke(*server::MethodByName("OpenDB"), none).status, S_OK);
     }
+    // orvala-cli, with the authority and without.
+    const auto cli = [&](const std::string& tls_args) {
+      const auto out = dir_ / "cli.out", errors = dir_ / "cli.err";
+      const std::string command = "echo GetSession | '" + std::string(ORVALA_CLI) +
+                                  "' --endpoint 127.0.0.1:" + port + " --secret-file '" +
+                                  secret.string() + "' " + tls_args + " > '" + out.string() +
+                                  "' 2> '" + errors.string() + "'";
+      const int status = std::system(command.c_str());
+      std::ostringstream printed, said;
+      printed << std::ifstream(out).rdbuf();
+      said << std::ifstream(errors).rdbuf();
+      return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, printed.str() + said.str());
+    };
+    const auto served = cli("--tls-ca '" + authority.cert().string() + "'");
+    EXPECT_EQ(served.first, 0) << served.second;
+    EXPECT_THAT(served.second, ::testing::HasSubstr(R"("status":"0x00000000")"));
+    const auto refused = cli("--tls-ca '" + other.cert().string() + "'");
+    EXPECT_EQ(refused.first, 1) << refused.second;
+    EXPECT_THAT(refused.second, ::testing::HasSubstr("unable to get local issuer certificate"));
     kill(pid, SIGTERM);
     EXPECT_EQ(WaitFor(pid), 0);
     const std::string log = WaitForText(err, "ended");
