@@ -519,7 +519,9 @@ TEST_F(EndpointTest, AFrameThatDribblesIsCutAndAnIdleClientIsNot) {
   FrameSocket s = Raw();
   Send(s, wire::Hello{});
   EXPECT_EQ(StatusOf(Read(s)), S_OK);
-  const Bytes call = wire::EncodeFrame(wire::ClientFrame(wire::GetTypeInfo{}));
+  // Long enough that it takes ten times the deadline to dribble whole.
+  const Bytes call = wire::EncodeFrame(
+      wire::ClientFrame(wire::GetIdsOfNames{{std::string(24, 'x')}}));
   const auto started = std::chrono::steady_clock::now();
   bool cut = false;
   for (size_t i = 0; i < call.size() && !cut; ++i) {
