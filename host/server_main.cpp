@@ -4,6 +4,7 @@
 // local socket (and on TCP when asked) until it is stopped, or, when a
 // client started it on demand (-Embedding), until its last object is gone.
 #include <grp.h>
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <QTimer>
 
 #include "common/error.h"
+#include "common/log.h"
 #include "driver/administrator.h"
 #include "driver/connection.h"
 #include "driver/firebird_root.h"
@@ -27,6 +29,7 @@
 #include "server/orvala.h"
 #include "server/type_library.h"
 #include "transport/server_endpoint.h"
+#include "transport/socket_activation.h"
 
 namespace {
 
@@ -158,7 +161,19 @@ class Lifetime {
 
 transport::EndpointOptions EndpointOptionsFor(const host::ServerOptions& options) {
   transport::EndpointOptions endpoint_options;
+  // Started by the service manager with its sockets: those are served in
+  // place of the server's own.
+  for (UniqueFd& fd : transport::TakeActivationSockets()) {
+    endpoint_options.inherited_listeners.push_back(fd.Release());
+  }
+  if (!endpoint_options.inherited_listeners.empty()) {
+    log::Info("serving the " + std::to_string(endpoint_options.inherited_listeners.size()) +
+              " listening socket(s) passed by the service manager");
+  }
   endpoint_options.tcp_listen = options.listen;
+  endpoint_options.limits = options.limits;
+  endpoint_options.allow_plaintext = options.allow_plaintext;
+  endpoint_options.tls = options.TlsFiles();
   if (options.secret_file) endpoint_options.tcp_secret = transport::ReadSecretFile(*options.secret_file);
   if (options.socket_group) {
     const group* g = getgrnam(options.socket_group->c_str());
@@ -191,9 +206,19 @@ int Serve(const host::ServerOptions& options, const registry::Registry& registry
       EndpointOptionsFor(options), [&process] { return std::make_unique<server::TOrvala>(process); },
       [&lifetime](size_t count) { lifetime.ObjectCount(count); });
   lifetime.set_endpoint(&endpoint);
-  std::fprintf(stderr, "orvala-server: serving on %s", endpoint.unix_path().c_str());
-  if (endpoint.tcp_port()) std::fprintf(stderr, " and TCP port %u", *endpoint.tcp_port());
-  std::fprintf(stderr, "\n");
+  {
+    std::string serving = "serving on " + (endpoint.unix_path().empty() ? std::string("no local socket")
+                                                                         : endpoint.unix_path().string());
+    if (endpoint.tcp_port()) {
+      serving += " and TCP port " + std::to_string(*endpoint.tcp_port()) +
+                 (options.tls_cert ? " with TLS" : "") +
+                 (options.tls_client_ca ? " and client certificates" : "");
+    }
+    const std::string location = registry::ReadDatabaseLocation(registry);
+    log::Info(serving + "; database " + (location.empty() ? "(no location stored)" : location) +
+              "; at most " + std::to_string(options.limits.max_connections) +
+              " connections per listener");
+  }
 
   if (windows) {
     host::TfmMain main_window(process.sessions(), registry);
@@ -210,6 +235,7 @@ int Serve(const host::ServerOptions& options, const registry::Registry& registry
     }
   }
   endpoint.Stop();  // releases every object: open transactions roll back, connections close
+  log::Info("ended");
   return 0;
 }
 
@@ -218,6 +244,10 @@ int Serve(const host::ServerOptions& options, const registry::Registry& registry
 int main(int argc, char** argv) {
   using namespace orvala;
   driver::EnsureFirebirdRoot();
+  // Buffers of a megabyte or more (frames, packets) are mapped on their
+  // own, so that their memory goes back to the system when they are freed
+  // instead of staying in the heap after a large call.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
   host::ServerOptions options;
   try {
     options = host::ParseServerOptions(argc, argv);
@@ -229,6 +259,7 @@ int main(int argc, char** argv) {
     std::printf("%s", host::ServerUsage());
     return 0;
   }
+  log::Configure(options.log_level, "orvala-server");
   const registry::Registry registry(registry::Registry::DefaultDirectory());
   try {
     if (options.show_location) return ShowLocation(registry);
