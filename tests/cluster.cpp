@@ -71,7 +71,9 @@ bool ClusterInstalled() {
 
 Cluster::Cluster(const std::filesystem::path& dir, const std::filesystem::path& database,
                  const ClusterOptions& options)
-    : dir_(dir), port_(options.port != 0 ? options.port : FreePortRun(options.servers + 3)) {
+    : dir_(dir),
+      port_(options.port != 0 ? options.port : FreePortRun(options.servers + 3)),
+      tls_(options.tls) {
   std::filesystem::create_directories(dir_);
   firebird_ = std::make_unique<FirebirdServer>(dir_ / "firebird", static_cast<uint16_t>(port_ + 1));
   firebird_->Start();
@@ -112,7 +114,7 @@ Cluster::Cluster(const std::filesystem::path& dir, const std::filesystem::path& 
   for (int i = 0; i < options.servers; ++i) {
     std::vector<std::string> args{"--listen", "127.0.0.1:" + std::to_string(server_port(i)),
                                   "--secret-file", secret_file_.string()};
-    args.insert(args.end(), options.server_args.begin(), options.server_args.end());
+    if (tls_) args.insert(args.end(), {"--tls-cert", tls_->cert.string(), "--tls-key", tls_->key.string()});
     const auto server_dir = dir_ / ("app" + std::to_string(i + 1));
     std::filesystem::create_directories(server_dir);
     servers_.push_back(std::make_unique<ServerProgram>(server_dir, location_, args));
@@ -146,6 +148,11 @@ transport::ConnectOptions Cluster::Through() const {
   transport::ConnectOptions options;
   options.endpoint = "127.0.0.1:" + std::to_string(port_);
   options.secret = secret_;
+  if (tls_) {
+    transport::TlsClientFiles files;
+    files.ca = tls_->ca;
+    options.tls = files;
+  }
   return options;
 }
 

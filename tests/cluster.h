@@ -16,12 +16,14 @@
 #include <cstdint>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "tests/fault_server.h"
 #include "tests/firebird_server.h"
 #include "transport/client_connection.h"
+#include "transport/tls.h"
 
 namespace orvala::testing {
 
@@ -30,11 +32,17 @@ inline constexpr char kHaproxyProgram[] = "/usr/sbin/haproxy";
 // Whether HAProxy and the Firebird server are installed.
 bool ClusterInstalled();
 
+// TLS on the app servers' listeners: their certificate and key, and the
+// authority that clients check the certificate against. HAProxy passes
+// the encrypted bytes through.
+struct ClusterTls {
+  std::filesystem::path cert, key, ca;
+};
+
 struct ClusterOptions {
   int servers = 2;
   uint16_t port = 0;  // HAProxy's; 0: a free one, and free ones for the rest
-  // Handed to every orvala-server besides --listen and --secret-file.
-  std::vector<std::string> server_args;
+  std::optional<ClusterTls> tls;  // plain TCP when not given
 };
 
 class Cluster {
@@ -75,6 +83,7 @@ class Cluster {
   std::string location_;
   std::filesystem::path secret_file_;
   std::string secret_;
+  std::optional<ClusterTls> tls_;
   std::unique_ptr<FirebirdServer> firebird_;
   std::vector<std::unique_ptr<ServerProgram>> servers_;
   std::unique_ptr<ChildProcess> haproxy_;

@@ -33,8 +33,13 @@ int Main(int argc, char** argv) {
   app.add_option("--tls-key", tls_key, "Private key of the app servers");
   app.add_option("--tls-ca", tls_ca, "Certificate that clients check the app servers' against");
   CLI11_PARSE(app, argc, argv);
-  if (!tls_cert.empty()) {
-    options.server_args = {"--tls-cert", tls_cert, "--tls-key", tls_key};
+  if (!tls_cert.empty() || !tls_key.empty() || !tls_ca.empty()) {
+    if (tls_cert.empty() || tls_key.empty() || tls_ca.empty()) {
+      std::fprintf(stderr, "orvala-cluster: --tls-cert, --tls-key and --tls-ca go together\n");
+      return 1;
+    }
+    options.tls = ClusterTls{std::filesystem::absolute(tls_cert), std::filesystem::absolute(tls_key),
+                             std::filesystem::absolute(tls_ca)};
   }
 
   // Ctrl-C and SIGTERM are waited for, not delivered, so that the
@@ -69,6 +74,8 @@ int Main(int argc, char** argv) {
   Cluster cluster(dir, database, options);
   std::printf("Firebird server  %s (SuperServer, root %s)\n", cluster.location().c_str(),
               (dir / "firebird").c_str());
+  std::printf("App servers      %s, shared secret in %s\n", options.tls ? "TLS" : "plain TCP",
+              cluster.secret_file().c_str());
   for (int i = 0; i < cluster.servers(); ++i) {
     std::printf("App server %d     127.0.0.1:%u (log %s)\n", i + 1, cluster.server_port(i),
                 (dir / ("app" + std::to_string(i + 1)) / "server.log").c_str());
@@ -77,7 +84,7 @@ int Main(int argc, char** argv) {
               cluster.stats_port());
   std::string cli = Quoted(CliProgramPath()) + " --endpoint 127.0.0.1:" + std::to_string(cluster.port()) +
                     " --secret-file " + Quoted(cluster.secret_file().string());
-  if (!tls_ca.empty()) cli += " --tls-ca " + Quoted(tls_ca);
+  if (options.tls) cli += " --tls-ca " + Quoted(options.tls->ca.string());
   std::printf("\nA client connects through HAProxy:\n\n"
               "  printf '%%s\\n' OpenDB 'Login DEMO demo 2024 00001' 'AS_GetRecords SelectEsercizi -1' | %s\n\n",
               cli.c_str());

@@ -20,6 +20,7 @@
 #include "driver/query.h"
 #include "tests/cluster.h"
 #include "tests/database_fixture.h"
+#include "transport/test_certificates.h"
 
 namespace orvala::testing {
 namespace {
@@ -154,8 +155,23 @@ class ClusterTest : public ::testing::Test {
     }
   }
 
+  // Every cluster of these tests speaks TLS between clients and app
+  // servers, through HAProxy, as scripts/cluster starts it.
+  ClusterOptions Options() {
+    if (!authority_) {
+      std::filesystem::create_directories(dir_ / "tls");
+      authority_ = std::make_unique<TestAuthority>(dir_ / "tls", "Orvala cluster test CA");
+      server_files_ = authority_->Issue("server", "IP:127.0.0.1,DNS:localhost");
+    }
+    ClusterOptions options;
+    options.tls = ClusterTls{server_files_.cert, server_files_.key, authority_->cert()};
+    return options;
+  }
+
   TempDir dir_;
   std::filesystem::path database_;
+  std::unique_ptr<TestAuthority> authority_;
+  CertificateFiles server_files_;
 };
 
 // What one client of the mixed run knows of its applies.
@@ -175,7 +191,7 @@ enum class Phase { Running, ServerKilled, DatabaseAway, DatabaseBack };
 
 TEST_F(ClusterTest, SixteenClientsSurviveAKilledAppServerAndARestartedDatabase) {
   constexpr int kClients = 16;
-  Cluster cluster(dir_ / "cluster", database_);
+  Cluster cluster(dir_ / "cluster", database_, Options());
   {
     Admin admin(cluster);
     CreateCounters(admin, kClients);
@@ -304,7 +320,7 @@ TEST_F(ClusterTest, SixteenClientsSurviveAKilledAppServerAndARestartedDatabase) 
 // Two clients on different app servers change the same row, each from the
 // rows it fetched: the first apply wins, the second finds the row changed.
 TEST_F(ClusterTest, TheSameRowChangedOnTwoAppServersOneWins) {
-  Cluster cluster(dir_ / "cluster", database_);
+  Cluster cluster(dir_ / "cluster", database_, Options());
   {
     Admin admin(cluster);
     CreateCounters(admin, 2);
@@ -345,7 +361,7 @@ TEST_F(ClusterTest, TheSameRowChangedOnTwoAppServersOneWins) {
 // client, so a change made on them before its app server died applies
 // through the next app server it reaches.
 TEST_F(ClusterTest, QueriesStayWithTheirAppServerAndFetchedRowsWithTheClient) {
-  Cluster cluster(dir_ / "cluster", database_);
+  Cluster cluster(dir_ / "cluster", database_, Options());
   Client first(cluster, 1, cluster.Direct(0)), second(cluster, 2, cluster.Direct(1));
   first.SignIn();
   second.SignIn();
@@ -416,7 +432,7 @@ int64_t BackedUp(const BackupRun& run, const std::string& table) {
 // rows lies between the counts before and after.
 TEST_F(ClusterTest, BackupWhileClientsWrite) {
   constexpr int kWriters = 4;
-  Cluster cluster(dir_ / "cluster", database_);
+  Cluster cluster(dir_ / "cluster", database_, Options());
   Admin admin(cluster);
   CreateCounters(admin, kWriters);
   std::atomic<bool> stop{false};
