@@ -9,7 +9,9 @@
 //   - what HAProxy adds to a round trip: GetSession straight to an app
 //     server and through HAProxy, interleaved in blocks, p50 and p99.
 //
-//   orvala-cluster-bench [--clients N] [--seconds S] [--round-trips N]
+// With --tls the app servers speak TLS, with certificates made for the run.
+//
+//   orvala-cluster-bench [--clients N] [--seconds S] [--round-trips N] [--tls]
 #include <CLI/CLI.hpp>
 
 #include <signal.h>
@@ -23,6 +25,7 @@
 #include "common/error.h"
 #include "tests/cluster.h"
 #include "tests/database_fixture.h"
+#include "transport/test_certificates.h"
 
 namespace orvala::bench {
 namespace {
@@ -134,10 +137,12 @@ RoundTrips MeasureRoundTrips(Cluster& cluster, int count) {
 
 int Main(int argc, char** argv) {
   int clients = 16, seconds = 10, round_trips = 5000;
+  bool tls = false;
   CLI::App app("Sizing figures of the cluster");
   app.add_option("--clients", clients);
   app.add_option("--seconds", seconds);
   app.add_option("--round-trips", round_trips);
+  app.add_flag("--tls", tls);
   CLI11_PARSE(app, argc, argv);
 
   std::printf("| App servers | Clients | Calls per second | Server memory per client | Failed |\n"
@@ -148,6 +153,13 @@ int Main(int argc, char** argv) {
     const auto database = testing::FreshDatabase(dir);
     testing::ClusterOptions options;
     options.servers = servers;
+    std::optional<testing::TestAuthority> authority;
+    if (tls) {
+      std::filesystem::create_directories(dir / "tls");
+      authority.emplace(dir / "tls", "Orvala bench CA");
+      const auto files = authority->Issue("server", "IP:127.0.0.1,DNS:localhost");
+      options.tls = testing::ClusterTls{files.cert, files.key, authority->cert()};
+    }
     Cluster cluster(dir / "cluster", database, options);
     const Throughput figures = MeasureClients(cluster, clients, seconds);
     std::printf("| %d | %d | %.0f | %.0f KiB | %ld |\n", servers, clients, figures.calls_per_second,
