@@ -20,6 +20,11 @@
 extern char** environ;
 
 namespace orvala::testing {
+namespace {
+
+constexpr char kDieWithParent[] = "/usr/bin/setpriv";
+
+}  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& extra_env,
@@ -37,8 +42,13 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
   }
+  // Started through setpriv, the child gets SIGKILL when the test's thread
+  // that started it ends, so that a test that crashes or is stopped by its
+  // timeout leaves no server behind.
+  std::vector<std::string> launched{kDieWithParent, "--pdeathsig", "KILL", "--"};
+  launched.insert(launched.end(), argv.begin(), argv.end());
   std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const auto& a : launched) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   // getenv takes the first entry of a name, so the given ones replace
   // those inherited.
@@ -173,6 +183,11 @@ std::unique_ptr<transport::RemoteObject> ServerProgram::Connect() const {
 
 int ServerProgram::Stop() {
   process_->Kill(SIGTERM);
+  return process_->Wait();
+}
+
+int ServerProgram::Kill() {
+  process_->Kill(SIGKILL);
   return process_->Wait();
 }
 
