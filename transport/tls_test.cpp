@@ -145,7 +145,9 @@ TEST_F(TlsTest, AClientCertificateFromTheAuthorityLetsTheClientIn) {
     options.secret.reset();
     const std::optional<Error> refused = Try(options);
     EXPECT_EQ(!refused, c.served) << (refused ? refused->what() : "served");
-    if (refused) EXPECT_EQ(refused->status(), wire::kStatusTlsFailure) << refused->what();
+    if (refused) {
+      EXPECT_EQ(refused->status(), wire::kStatusTlsFailure) << refused->what();
+    }
   }
   EXPECT_EQ(created_, 1);
 }
