@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/connection.h"
@@ -83,6 +84,9 @@ class Query {
   // The fields of the open query, and the values of its current row.
   const std::vector<FieldInfo>& fields() const { return fields_; }
   const std::vector<Value>& row() const { return row_; }
+  // The current row's values moved out, for a caller that keeps them:
+  // row() is then empty until the next Next().
+  std::vector<Value> TakeRow() { return std::exchange(row_, {}); }
   const Value& value(const std::string& field_name) const;  // "Field '%s' not found"
   int FieldIndex(const std::string& field_name) const;      // -1 when absent
   void Close();

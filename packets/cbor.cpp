@@ -109,6 +109,12 @@ void Writer::Head(Major major, uint64_t argument) {
   }
 }
 
+void Writer::InsertArrayHeader(size_t at, uint64_t count) {
+  Writer head;
+  head.ArrayHeader(count);
+  out_.insert(out_.begin() + static_cast<std::ptrdiff_t>(at), head.out_.begin(), head.out_.end());
+}
+
 void Writer::Int(int64_t value) {
   if (value >= 0) {
     Head(Major::Unsigned, static_cast<uint64_t>(value));

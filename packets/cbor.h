@@ -79,6 +79,11 @@ class Writer {
   void Null() { out_.push_back(0xF6); }
   void Undefined() { out_.push_back(0xF7); }
 
+  // Bytes written so far; an array head written afterwards at `at`, for a
+  // count known only once its items are written (what follows moves up).
+  size_t size() const { return out_.size(); }
+  void InsertArrayHeader(size_t at, uint64_t count);
+
   std::vector<uint8_t> Take() { return std::move(out_); }
 
  private:
