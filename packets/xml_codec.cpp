@@ -353,7 +353,9 @@ class Writer {
       }
     } sink;
     doc_.save(sink, "  ", pugi::format_default, pugi::encoding_utf8);
-    if (utf8_) return std::vector<uint8_t>(sink.text.begin(), sink.text.end());
+    // Plain ASCII is the same text in UTF-8 and in a code page that keeps
+    // ASCII where it is.
+    if (utf8_ || IsPlainAscii(sink.text)) return std::vector<uint8_t>(sink.text.begin(), sink.text.end());
     // Every character of the document came from the code page or is ASCII
     // markup, so the code page holds all of them.
     const std::string bytes = strings_.code_page().Encode(FromUtf8(sink.text));
@@ -430,7 +432,7 @@ class Reader {
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     const std::string declared = DeclaredEncoding(text);
     std::string converted;
-    if (!IsUtf8Name(declared)) {
+    if (!IsUtf8Name(declared) && !(IsPlainAscii(text) && Strings(declared).ascii_compatible())) {
       converted = ToUtf8(CodePageNamed(declared)->Decode(text));
       text = converted;
     }
