@@ -514,8 +514,10 @@ bool Query::Next() {
   Connection& connection = RequireConnection();
   std::lock_guard lock(connection.mutex());
   if (!cursor_) return false;
-  const int rc = fb::Call(
-      [&](fb::Status& status) { return cursor_->fetchNext(&status, row_buffer_.data()); });
+  if (!fetch_status_) fetch_status_ = fb::Own(fb::Master()->getStatus());
+  const int rc = fb::CallWith(fetch_status_.get(), [&](fb::Status& status) {
+    return cursor_->fetchNext(&status, row_buffer_.data());
+  });
   if (rc != Firebird::IStatus::RESULT_OK) {
     row_.clear();
     return false;

@@ -29,6 +29,7 @@ namespace Firebird {
 class IStatement;
 class IResultSet;
 class IMessageMetadata;
+class IStatus;
 }  // namespace Firebird
 
 namespace orvala::driver {
@@ -168,6 +169,7 @@ class Query {
   std::vector<unsigned char> row_buffer_;
 
   Firebird::IResultSet* cursor_ = nullptr;
+  fb::Owned<Firebird::IStatus> fetch_status_;  // kept for the fetch of row after row
   Firebird::ITransaction* cursor_tx_ = nullptr;
   bool cursor_owns_tx_ = false;
 
