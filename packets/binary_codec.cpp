@@ -166,6 +166,9 @@ void WriteDeltaRows(Writer& w, const std::vector<DeltaRow>& rows,
   }
 }
 
+// Room made before each row of a packet written row by row: most rows fit.
+constexpr size_t kRowRoom = 4096;
+
 size_t EstimateSize(const std::vector<Row>& rows, size_t columns) {
   // A guess that spares most regrowth of the output on large fetches.
   return 256 + rows.size() * (2 + columns * 6);
@@ -361,6 +364,7 @@ void DataWriter::Add(const std::vector<Value>& values,
                      const std::vector<std::vector<Row>>& details) {
   if (count_ && written_ == *count_) shape::Fail("more rows than announced");
   if (!widths_) widths_ = WidthsOf(fields_, values, details);
+  w_.Reserve(kRowRoom);
   WriteRow(w_, values, details, fields_, *widths_, 0);
   ++written_;
 }
