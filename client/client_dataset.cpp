@@ -82,21 +82,26 @@ void ClientDataset::Describe(std::vector<packets::Field> fields, std::string cod
   }
 }
 
-void ClientDataset::AppendData(const packets::DataPacket& packet) {
+void ClientDataset::AppendData(packets::DataPacket&& packet) {
   if (!described_) {
     if (!packet.has_metadata) throw Error("The first data packet carries no field descriptions");
-    Describe(packet.fields, packet.code_page);
   } else if (packet.has_metadata && packet.fields != fields_) {
     throw Error("A later data packet describes other fields");
   }
-  const size_t plain = packets::PlainFieldCount(fields_);
-  const size_t nested = packets::NestedFieldCount(fields_);
+  const size_t plain = packets::PlainFieldCount(described_ ? fields_ : packet.fields);
+  const size_t nested = packets::NestedFieldCount(described_ ? fields_ : packet.fields);
   for (const packets::Row& r : packet.rows) {
     if (r.values.size() != plain || r.details.size() != nested) {
       throw Error("A data packet row does not fit its fields");
     }
   }
-  for (const packets::Row& r : packet.rows) rows_.push_back(MakeRow(r));
+  if (!described_) Describe(std::move(packet.fields), std::move(packet.code_page));
+  rows_.reserve(rows_.size() + packet.rows.size());
+  for (packets::Row& r : packet.rows) rows_.push_back(MakeRow(std::move(r)));
+}
+
+void ClientDataset::AppendData(const packets::DataPacket& packet) {
+  AppendData(packets::DataPacket(packet));
 }
 
 void ClientDataset::AppendData(const Variant& packet) {
@@ -107,7 +112,6 @@ void ClientDataset::AppendData(const Variant& packet) {
 ClientDataset::Row ClientDataset::EmptyRow() const {
   Row row;
   row.values.resize(packets::PlainFieldCount(fields_));
-  row.assigned.resize(row.values.size(), false);
   for (const packets::Field& f : fields_) {
     if (!f.is_nested()) continue;
     ClientDataset detail;
@@ -117,16 +121,20 @@ ClientDataset::Row ClientDataset::EmptyRow() const {
   return row;
 }
 
-ClientDataset::Row ClientDataset::MakeRow(const packets::Row& packet_row) const {
-  Row row = EmptyRow();
-  row.values = packet_row.values;
-  row.original = packet_row.values;
-  for (size_t k = 0; k < row.details.size(); ++k) {
+ClientDataset::Row ClientDataset::MakeRow(packets::Row&& packet_row) const {
+  Row row;
+  row.values = std::move(packet_row.values);
+  if (packet_row.details.empty()) return row;
+  size_t k = 0;
+  for (const packets::Field& f : fields_) {
+    if (!f.is_nested()) continue;
+    ClientDataset& detail = row.details.emplace_back();
+    detail.Describe(f.children, code_page_);
     packets::DataPacket rows;
     rows.code_page = code_page_;
     rows.has_metadata = false;
-    rows.rows = packet_row.details[k];
-    row.details[k].AppendData(rows);
+    rows.rows = std::move(packet_row.details[k++]);
+    detail.AppendData(std::move(rows));
   }
   return row;
 }
@@ -182,8 +190,9 @@ void ClientDataset::Set(std::string_view field, Value value) {
                 " cannot hold a value of type " + FieldTypeName(TypeOfValue(value)));
   }
   Row& row = Current();
+  if (!row.inserted && !row.saved) row.saved = row.values;
   row.values[i] = std::move(*converted);
-  row.assigned[i] = true;
+  if (row.inserted) row.assigned[i] = true;
   Touch(row);
 }
 
@@ -206,6 +215,8 @@ const ClientDataset& ClientDataset::Detail(std::string_view nested_field) const 
 void ClientDataset::Insert() {
   if (!described_) throw Error("The dataset has no field descriptions");
   Row row = EmptyRow();
+  row.inserted = true;
+  row.assigned.assign(row.values.size(), false);
   Touch(row);
   rows_.push_back(std::move(row));
   position_ = rows_.size() - 1;
@@ -213,7 +224,7 @@ void ClientDataset::Insert() {
 
 void ClientDataset::Delete() {
   Row& row = Current();
-  if (row.original) {
+  if (!row.inserted) {
     row.deleted = true;
     row.changed_at = NextChange();  // a delete applies where it was made
     deleted_.push_back(std::move(row));
@@ -223,9 +234,9 @@ void ClientDataset::Delete() {
 
 packets::UpdateKind ClientDataset::KindOf(const Row& row) {
   if (row.deleted) return packets::UpdateKind::Delete;
-  if (!row.original) return packets::UpdateKind::Insert;
-  return row.values != *row.original ? packets::UpdateKind::Modify
-                                     : packets::UpdateKind::Unmodified;
+  if (row.inserted) return packets::UpdateKind::Insert;
+  return row.saved && row.values != *row.saved ? packets::UpdateKind::Modify
+                                               : packets::UpdateKind::Unmodified;
 }
 
 packets::UpdateKind ClientDataset::row_kind() const { return KindOf(Current()); }
@@ -262,14 +273,14 @@ std::optional<ClientDataset::Change> ClientDataset::ChangeOf(const Row& row, boo
   const size_t width = row.values.size();
   switch (d.kind) {
     case packets::UpdateKind::Modify:
-      d.old_values = *row.original;
+      d.old_values = *row.saved;
       d.new_values.resize(width);
       for (size_t i = 0; i < width; ++i) {
-        if (row.values[i] != (*row.original)[i]) d.new_values[i] = row.values[i];
+        if (row.values[i] != (*row.saved)[i]) d.new_values[i] = row.values[i];
       }
       break;
     case packets::UpdateKind::Unmodified:
-      d.old_values = *row.original;
+      d.old_values = Original(row);
       d.new_values.resize(width);
       break;
     case packets::UpdateKind::Insert:
@@ -279,7 +290,7 @@ std::optional<ClientDataset::Change> ClientDataset::ChangeOf(const Row& row, boo
       }
       break;
     case packets::UpdateKind::Delete:
-      d.old_values = *row.original;
+      d.old_values = Original(row);
       break;
   }
   const uint64_t order =
@@ -352,7 +363,7 @@ std::vector<RowError> ClientDataset::MatchErrors(const packets::ErrorPacket& err
     r.error = e;
     r.kind = c.delta.kind;
     if (!c.deleted) r.position = c.index;
-    r.old_values = row.original.value_or(std::vector<Value>{});
+    if (!row.inserted) r.old_values = Original(row);
     r.values = row.values;
     matched.push_back(std::move(r));
   }
@@ -360,8 +371,9 @@ std::vector<RowError> ClientDataset::MatchErrors(const packets::ErrorPacket& err
 }
 
 void ClientDataset::MergeOwnValues(Row& row) {
-  row.original = row.values;
-  std::fill(row.assigned.begin(), row.assigned.end(), false);
+  row.saved.reset();
+  row.inserted = false;
+  row.assigned.clear();
   row.changed_at = 0;
   row.error.reset();
 }

@@ -52,7 +52,10 @@ class ClientDataset {
 
   // The first packet must carry field descriptions; a later packet appends
   // its rows (a later packet with descriptions must describe the same
-  // fields). Fails with an Error on a packet that does not fit.
+  // fields). Fails with an Error on a packet that does not fit, and then
+  // appends nothing. The rows of a packet given as a temporary are moved
+  // into the dataset, not copied.
+  void AppendData(packets::DataPacket&& packet);
   void AppendData(const packets::DataPacket& packet);
   // A packet as a provider operation returns it; null appends nothing.
   void AppendData(const Variant& packet);
@@ -116,10 +119,15 @@ class ClientDataset {
   void MergeChangeLog();
 
  private:
+  // A fetched row holds its values once: the originals are saved only when
+  // the row is first changed, since most rows of a large fetch never are.
   struct Row {
-    std::optional<std::vector<Value>> original;  // nullopt: inserted on the client
     std::vector<Value> values;                   // one per plain field
-    std::vector<bool> assigned;                  // per plain field, for inserts
+    // The values before the first change since the row was fetched or
+    // merged; nullopt while there was none (then they are `values`).
+    std::optional<std::vector<Value>> saved;
+    bool inserted = false;                       // inserted on the client
+    std::vector<bool> assigned;                  // per plain field, inserted rows only
     std::vector<ClientDataset> details;          // one per nested field
     uint64_t changed_at = 0;                     // order of its own first change; 0 none
     std::optional<std::string> error;
@@ -134,8 +142,12 @@ class ClientDataset {
   };
 
   void Describe(std::vector<packets::Field> fields, std::string code_page);
-  Row MakeRow(const packets::Row& packet_row) const;
+  Row MakeRow(packets::Row&& packet_row) const;
   Row EmptyRow() const;
+  // The row's values as fetched or last merged; an inserted row has none.
+  static const std::vector<Value>& Original(const Row& row) {
+    return row.saved ? *row.saved : row.values;
+  }
   size_t PlainIndex(std::string_view field) const;
   Row& Current();
   const Row& Current() const;

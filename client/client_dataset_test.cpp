@@ -96,6 +96,49 @@ TEST(ClientDatasetTest, TheDeltaFollowsTheOrderOfTheChanges) {
             (std::vector<std::optional<Value>>{std::nullopt, std::nullopt, Value{}}));
 }
 
+// A row's old values are those it was fetched with, through any number of
+// changes and a delete, until a merge makes its current values the old ones.
+TEST(ClientDatasetTest, OldValuesAreTheFetchedOnesUntilMerged) {
+  ClientDataset ds;
+  ds.AppendData(SmallPacket());
+  const auto fetched = SmallPacket().rows;
+  ds.Set("V", std::string("x"));
+  ds.Set("V", std::string("y"));
+  ds.Delete();
+  ds.Set("N", int32_t{21});
+  packets::DeltaPacket delta = ds.Delta();
+  ASSERT_EQ(delta.rows.size(), 2u);
+  EXPECT_EQ(delta.rows[0].kind, UpdateKind::Delete);
+  EXPECT_EQ(delta.rows[0].old_values, fetched[0].values);
+  EXPECT_EQ(delta.rows[1].kind, UpdateKind::Modify);
+  EXPECT_EQ(delta.rows[1].old_values, fetched[1].values);
+
+  ds.MergeChangeLog();
+  EXPECT_FALSE(ds.has_changes());
+  ds.First();
+  ds.Set("N", int32_t{22});
+  delta = ds.Delta();
+  ASSERT_EQ(delta.rows.size(), 1u);
+  EXPECT_EQ(delta.rows[0].old_values,
+            (std::vector<Value>{int32_t{2}, std::string("b"), int32_t{21}}));
+
+  // An inserted row, once merged, is a fetched row like the others.
+  ds.Insert();
+  ds.Set("ID", int32_t{3});
+  ds.MergeChangeLog();
+  ds.Set("V", std::string("c"));
+  delta = ds.Delta();
+  ASSERT_EQ(delta.rows.size(), 1u);
+  EXPECT_EQ(delta.rows[0].kind, UpdateKind::Modify);
+  EXPECT_EQ(delta.rows[0].old_values, (std::vector<Value>{int32_t{3}, Value{}, Value{}}));
+
+  // A packet with a row that does not fit appends none of its rows.
+  packets::DataPacket bad = SmallPacket();
+  bad.rows[1].values.pop_back();
+  EXPECT_THROW(ds.AppendData(bad), Error);
+  EXPECT_EQ(ds.row_count(), 2u);
+}
+
 class ClientRoundTripTest : public server::testing::ServerTest {
  protected:
   ClientRoundTripTest() : object_(NewObject()), proxy_(*object_) {

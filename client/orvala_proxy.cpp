@@ -41,8 +41,8 @@ HResult OrvalaProxy::Finish(const server::CallOutcome& outcome, int32_t& result)
   return outcome.status;
 }
 
-HResult OrvalaProxy::Finish(const server::CallOutcome& outcome, Variant& result) {
-  if (Succeeded(outcome.status) && outcome.result) result = *outcome.result;
+HResult OrvalaProxy::Finish(server::CallOutcome&& outcome, Variant& result) {
+  if (Succeeded(outcome.status) && outcome.result) result = std::move(*outcome.result);
   return outcome.status;
 }
 
@@ -85,10 +85,10 @@ HResult OrvalaProxy::AS_ApplyUpdates(const std::u16string& provider_name, const 
                                      int32_t max_errors, int32_t& error_count,
                                      Variant& owner_data, Variant& result) {
   std::vector<Variant> args{S(provider_name), delta, I(max_errors), Slot(), owner_data};
-  const server::CallOutcome outcome = Run("AS_ApplyUpdates", args);
+  server::CallOutcome outcome = Run("AS_ApplyUpdates", args);
   TakeOut(outcome, args[3], error_count);
   TakeOut(outcome, args[4], owner_data);
-  return Finish(outcome, result);
+  return Finish(std::move(outcome), result);
 }
 
 HResult OrvalaProxy::AS_GetRecords(const std::u16string& provider_name, int32_t count,
@@ -97,11 +97,11 @@ HResult OrvalaProxy::AS_GetRecords(const std::u16string& provider_name, int32_t 
                                    Variant& owner_data, Variant& result) {
   std::vector<Variant> args{S(provider_name), I(count),   Slot(),    I(options),
                             S(command_text),  params,     owner_data};
-  const server::CallOutcome outcome = Run("AS_GetRecords", args);
+  server::CallOutcome outcome = Run("AS_GetRecords", args);
   TakeOut(outcome, args[2], recs_out);
   TakeOut(outcome, args[5], params);
   TakeOut(outcome, args[6], owner_data);
-  return Finish(outcome, result);
+  return Finish(std::move(outcome), result);
 }
 
 HResult OrvalaProxy::AS_DataRequest(const std::u16string& provider_name, const Variant& data,
@@ -118,24 +118,24 @@ HResult OrvalaProxy::AS_GetProviderNames(Variant& result) {
 HResult OrvalaProxy::AS_GetParams(const std::u16string& provider_name, Variant& owner_data,
                                   Variant& result) {
   std::vector<Variant> args{S(provider_name), owner_data};
-  const server::CallOutcome outcome = Run("AS_GetParams", args);
+  server::CallOutcome outcome = Run("AS_GetParams", args);
   TakeOut(outcome, args[1], owner_data);
-  return Finish(outcome, result);
+  return Finish(std::move(outcome), result);
 }
 
 HResult OrvalaProxy::AS_RowRequest(const std::u16string& provider_name, const Variant& row,
                                    int32_t request_type, Variant& owner_data, Variant& result) {
   std::vector<Variant> args{S(provider_name), row, I(request_type), owner_data};
-  const server::CallOutcome outcome = Run("AS_RowRequest", args);
+  server::CallOutcome outcome = Run("AS_RowRequest", args);
   TakeOut(outcome, args[3], owner_data);
-  return Finish(outcome, result);
+  return Finish(std::move(outcome), result);
 }
 
 HResult OrvalaProxy::AS_Execute(const std::u16string& provider_name,
                                 const std::u16string& command_text, Variant& params,
                                 Variant& owner_data) {
   std::vector<Variant> args{S(provider_name), S(command_text), params, owner_data};
-  const server::CallOutcome outcome = Run("AS_Execute", args);
+  server::CallOutcome outcome = Run("AS_Execute", args);
   TakeOut(outcome, args[2], params);
   TakeOut(outcome, args[3], owner_data);
   return outcome.status;
@@ -147,9 +147,9 @@ HResult OrvalaProxy::Login(const std::u16string& user_name, const std::u16string
                            int32_t anno, const std::u16string& id_ditta, Variant& id_utenti,
                            int32_t& result) {
   std::vector<Variant> args{S(user_name), S(password), I(anno), S(id_ditta), Slot()};
-  const server::CallOutcome outcome = Run("Login", args);
+  server::CallOutcome outcome = Run("Login", args);
   TakeOut(outcome, args[4], id_utenti);
-  return Finish(outcome, result);
+  return Finish(std::move(outcome), result);
 }
 
 HResult OrvalaProxy::Logoff(const std::u16string& user_name, int32_t& result) {
@@ -188,9 +188,9 @@ HResult OrvalaProxy::CheckNumRegistrazione(const std::u16string& id_ditte, int32
                                            int32_t tipopiano, int32_t& result) {
   std::vector<Variant> args{S(id_ditte), I(id_anno), I(num_registrazione),
                             Slot(),      I(codcau),  I(tipopiano)};
-  const server::CallOutcome outcome = Run("CheckNumRegistrazione", args);
+  server::CallOutcome outcome = Run("CheckNumRegistrazione", args);
   TakeOut(outcome, args[3], last_registrazione);
-  return Finish(outcome, result);
+  return Finish(std::move(outcome), result);
 }
 
 HResult OrvalaProxy::setQuery(const std::u16string& sql, int32_t to_select, int32_t& result) {
@@ -221,9 +221,9 @@ HResult OrvalaProxy::CheckNumDocumento(const std::u16string& id_ditte, int32_t i
                                        int32_t numero, Variant& last_documento,
                                        int32_t confronto, int32_t& result) {
   std::vector<Variant> args{S(id_ditte), I(id_anno), I(numero), Slot(), I(confronto)};
-  const server::CallOutcome outcome = Run("CheckNumDocumento", args);
+  server::CallOutcome outcome = Run("CheckNumDocumento", args);
   TakeOut(outcome, args[3], last_documento);
-  return Finish(outcome, result);
+  return Finish(std::move(outcome), result);
 }
 
 HResult OrvalaProxy::DeleteRegistrazione(const std::u16string& id_ditte, int32_t id_anno,
@@ -285,9 +285,9 @@ HResult OrvalaProxy::ExistingDocumento(const std::u16string& id_ditte, int32_t i
                                        int32_t& result) {
   std::vector<Variant> args{S(id_ditte), I(id_anno), I(num_documento), I(registro),
                             I(mastro),   I(conto),   I(sottoconto),    Slot()};
-  const server::CallOutcome outcome = Run("ExistingDocumento", args);
+  server::CallOutcome outcome = Run("ExistingDocumento", args);
   TakeOut(outcome, args[7], esistente);
-  return Finish(outcome, result);
+  return Finish(std::move(outcome), result);
 }
 
 HResult OrvalaProxy::CanDeleteCliente(int32_t id_clienti, int32_t& result) {
@@ -350,9 +350,9 @@ HResult OrvalaProxy::Next_Sottoconto_Fornitore(const std::u16string& ditta, int3
 
 HResult OrvalaProxy::GetSession(Variant& session_number, int32_t& result) {
   std::vector<Variant> args{Slot()};
-  const server::CallOutcome outcome = Run("GetSession", args);
+  server::CallOutcome outcome = Run("GetSession", args);
   TakeOut(outcome, args[0], session_number);
-  return Finish(outcome, result);
+  return Finish(std::move(outcome), result);
 }
 
 HResult OrvalaProxy::updateIVATERProgressivo(const std::u16string& id_ditte, int32_t id_anno,

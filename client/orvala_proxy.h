@@ -131,7 +131,8 @@ class OrvalaProxy {
   // The status of a call whose logical result is the 0/1 method result or
   // a variant; `result` is written only when the method wrote it.
   HResult Finish(const server::CallOutcome& outcome, int32_t& result);
-  HResult Finish(const server::CallOutcome& outcome, Variant& result);
+  // The result is moved out of the outcome: a fetch's packet can be large.
+  HResult Finish(server::CallOutcome&& outcome, Variant& result);
 
   server::ObjectChannel& channel_;
   std::optional<server::ErrorInfo> last_error_;

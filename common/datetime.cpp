@@ -100,6 +100,25 @@ Timestamp FromAutomationDate(double date) {
 
 std::string FormatIso(Timestamp ts) {
   const CivilTime c = ToCivil(ts);
+  // Digit by digit in the usual case: an XML packet writes one per value.
+  auto fits = [](int v, int most) { return v >= 0 && v <= most; };
+  if (fits(c.year, 9999) && fits(c.month, 99) && fits(c.day, 99) && fits(c.hour, 99) &&
+      fits(c.minute, 99) && fits(c.second, 99) && c.fraction <= 9999) {
+    char text[24];
+    size_t n = 0;
+    auto put = [&](unsigned v, int width) {
+      for (size_t i = static_cast<size_t>(width); i-- > 0; v /= 10) {
+        text[n + i] = static_cast<char>('0' + v % 10);
+      }
+      n += static_cast<size_t>(width);
+    };
+    auto mark = [&](char m) { text[n++] = m; };
+    put(static_cast<unsigned>(c.year), 4), mark('-'), put(static_cast<unsigned>(c.month), 2), mark('-');
+    put(static_cast<unsigned>(c.day), 2), mark('T'), put(static_cast<unsigned>(c.hour), 2), mark(':');
+    put(static_cast<unsigned>(c.minute), 2), mark(':'), put(static_cast<unsigned>(c.second), 2);
+    if (c.fraction != 0) mark('.'), put(c.fraction, 4);
+    return std::string(text, n);
+  }
   char buffer[40];
   int n = std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02dT%02d:%02d:%02d", c.year, c.month,
                         c.day, c.hour, c.minute, c.second);

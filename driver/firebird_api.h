@@ -23,15 +23,24 @@ using Status = Firebird::ThrowStatusWrapper;
 
 // Runs f with a fresh throwing status; a Firebird failure inside becomes an
 // orvala::Error, so nothing above the driver sees Firebird's types.
+// CallWith reuses a status object that the caller keeps, for a call made
+// row after row, where making a fresh one each time would cost an
+// allocation per row.
 template <typename F>
-auto Call(F&& f) -> decltype(f(std::declval<Status&>())) {
-  const Owned<Firebird::IStatus> raw = Own(Master()->getStatus());
-  Status status(raw.get());
+auto CallWith(Firebird::IStatus* kept, F&& f) -> decltype(f(std::declval<Status&>())) {
+  kept->init();
+  Status status(kept);
   try {
     return f(status);
   } catch (const Firebird::FbException& e) {
     ThrowFirebirdError(e);
   }
+}
+
+template <typename F>
+auto Call(F&& f) -> decltype(f(std::declval<Status&>())) {
+  const Owned<Firebird::IStatus> raw = Own(Master()->getStatus());
+  return CallWith(raw.get(), std::forward<F>(f));
 }
 
 // Runs f and swallows any failure: for releasing handles while another

@@ -401,6 +401,21 @@ std::vector<unsigned char> Query::BuildInputLocked(ITransaction* tx) {
   return WriteInputLocked(tx);
 }
 
+namespace {
+
+// A string value overwritten where the row already holds one, so that a
+// row read after row keeps its strings' buffers.
+void AssignText(Value& v, const unsigned char* at, size_t length) {
+  const char* text = reinterpret_cast<const char*>(at);
+  if (auto* held = std::get_if<std::string>(&v)) {
+    held->assign(text, length);
+  } else {
+    v.emplace<std::string>(text, length);
+  }
+}
+
+}  // namespace
+
 void Query::DecodeRow(const unsigned char* buffer, ITransaction* tx,
                       const std::vector<int>& columns, std::vector<Value>& out) {
   out.resize(columns.size());
@@ -413,12 +428,8 @@ void Query::DecodeRow(const unsigned char* buffer, ITransaction* tx,
     }
     const unsigned char* at = buffer + slot.offset;
     switch (slot.type) {
-      case SQL_TEXT:
-        v = std::string(reinterpret_cast<const char*>(at), slot.length);
-        break;
-      case SQL_VARYING:
-        v = std::string(reinterpret_cast<const char*>(at + 2), Load<uint16_t>(at));
-        break;
+      case SQL_TEXT: AssignText(v, at, slot.length); break;
+      case SQL_VARYING: AssignText(v, at + 2, Load<uint16_t>(at)); break;
       case SQL_SHORT:
         if (slot.scale) v = static_cast<int64_t>(Load<int16_t>(at));
         else v = Load<int16_t>(at);
@@ -503,8 +514,10 @@ bool Query::Next() {
   Connection& connection = RequireConnection();
   std::lock_guard lock(connection.mutex());
   if (!cursor_) return false;
-  const int rc = fb::Call(
-      [&](fb::Status& status) { return cursor_->fetchNext(&status, row_buffer_.data()); });
+  if (!fetch_status_) fetch_status_ = fb::Own(fb::Master()->getStatus());
+  const int rc = fb::CallWith(fetch_status_.get(), [&](fb::Status& status) {
+    return cursor_->fetchNext(&status, row_buffer_.data());
+  });
   if (rc != Firebird::IStatus::RESULT_OK) {
     row_.clear();
     return false;

@@ -17,6 +17,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/connection.h"
@@ -28,6 +29,7 @@ namespace Firebird {
 class IStatement;
 class IResultSet;
 class IMessageMetadata;
+class IStatus;
 }  // namespace Firebird
 
 namespace orvala::driver {
@@ -83,6 +85,9 @@ class Query {
   // The fields of the open query, and the values of its current row.
   const std::vector<FieldInfo>& fields() const { return fields_; }
   const std::vector<Value>& row() const { return row_; }
+  // The current row's values moved out, for a caller that keeps them:
+  // row() is then empty until the next Next().
+  std::vector<Value> TakeRow() { return std::exchange(row_, {}); }
   const Value& value(const std::string& field_name) const;  // "Field '%s' not found"
   int FieldIndex(const std::string& field_name) const;      // -1 when absent
   void Close();
@@ -164,6 +169,7 @@ class Query {
   std::vector<unsigned char> row_buffer_;
 
   Firebird::IResultSet* cursor_ = nullptr;
+  fb::Owned<Firebird::IStatus> fetch_status_;  // kept for the fetch of row after row
   Firebird::ITransaction* cursor_tx_ = nullptr;
   bool cursor_owns_tx_ = false;
 

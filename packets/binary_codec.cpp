@@ -96,33 +96,44 @@ void WriteFields(Writer& w, const std::vector<Field>& fields) {
   }
 }
 
-// Rows of a data packet: one item per field in field order, a value for a
+void WriteRows(Writer& w, const std::vector<Row>& rows, const std::vector<Field>* fields, int depth);
+
+// A row of a data packet: one item per field in field order, a value for a
 // plain field and an array of rows for a nested one. Without field
 // descriptions (fields null) the plain values come first.
+void WriteRow(Writer& w, const std::vector<Value>& values,
+              const std::vector<std::vector<Row>>& details, const std::vector<Field>* fields,
+              const shape::Widths& widths, int depth) {
+  shape::CheckRow(values.size(), details.size(), widths);
+  w.ArrayHeader(values.size() + details.size());
+  if (!fields) {
+    for (const Value& v : values) WriteValue(w, v);
+    for (const auto& detail : details) WriteRows(w, detail, nullptr, depth + 1);
+    return;
+  }
+  size_t plain = 0, nested = 0;
+  for (const Field& f : *fields) {
+    if (f.is_nested()) {
+      WriteRows(w, details[nested++], &f.children, depth + 1);
+    } else {
+      WriteValue(w, values[plain++]);
+    }
+  }
+}
+
+// Without field descriptions every row has the first row's width.
+shape::Widths WidthsOf(const std::vector<Field>* fields, const std::vector<Value>& values,
+                       const std::vector<std::vector<Row>>& details) {
+  return fields ? shape::Widths(*fields) : shape::Widths(values.size(), details.size());
+}
+
 void WriteRows(Writer& w, const std::vector<Row>& rows, const std::vector<Field>* fields,
                int depth) {
   shape::CheckDepth(depth);
-  std::optional<shape::Widths> widths;
-  if (fields) widths.emplace(*fields);
   w.ArrayHeader(rows.size());
-  for (const Row& row : rows) {
-    w.ArrayHeader(row.values.size() + row.details.size());
-    if (!fields) {
-      shape::CheckSameWidth(row, rows.front());
-      for (const Value& v : row.values) WriteValue(w, v);
-      for (const auto& detail : row.details) WriteRows(w, detail, nullptr, depth + 1);
-      continue;
-    }
-    shape::CheckRow(row, *widths);
-    size_t plain = 0, nested = 0;
-    for (const Field& f : *fields) {
-      if (f.is_nested()) {
-        WriteRows(w, row.details[nested++], &f.children, depth + 1);
-      } else {
-        WriteValue(w, row.values[plain++]);
-      }
-    }
-  }
+  if (rows.empty()) return;
+  const shape::Widths widths = WidthsOf(fields, rows.front().values, rows.front().details);
+  for (const Row& row : rows) WriteRow(w, row.values, row.details, fields, widths, depth);
 }
 
 void WriteDeltaRows(Writer& w, const std::vector<DeltaRow>& rows,
@@ -154,6 +165,9 @@ void WriteDeltaRows(Writer& w, const std::vector<DeltaRow>& rows,
     }
   }
 }
+
+// Room made before each row of a packet written row by row: most rows fit.
+constexpr size_t kRowRoom = 4096;
 
 size_t EstimateSize(const std::vector<Row>& rows, size_t columns) {
   // A guess that spares most regrowth of the output on large fetches.
@@ -332,17 +346,43 @@ bool LooksBinary(std::span<const uint8_t> bytes) {
   return bytes.size() >= 3 && bytes[0] == 0xD9 && bytes[1] == 0xD9 && bytes[2] == 0xF7;
 }
 
-std::vector<uint8_t> Encode(const DataPacket& packet) {
-  if (packet.has_metadata) shape::CheckFields(packet.fields);
-  Writer w(EstimateSize(packet.rows, packet.fields.size()));
-  WriteHeader(w, Kind::Data, 6, packet.code_page);
-  if (packet.has_metadata) {
-    WriteFields(w, packet.fields);
+DataWriter::DataWriter(const std::string& code_page, const std::vector<Field>* fields,
+                       std::optional<uint64_t> count, size_t reserve)
+    : w_(reserve), fields_(fields), count_(count) {
+  if (fields_) shape::CheckFields(*fields_);
+  WriteHeader(w_, Kind::Data, 6, code_page);
+  if (fields_) {
+    WriteFields(w_, *fields_);
   } else {
-    w.Null();
+    w_.Null();
   }
-  WriteRows(w, packet.rows, packet.has_metadata ? &packet.fields : nullptr, 0);
-  return w.Take();
+  if (count_) w_.ArrayHeader(*count_);
+  rows_at_ = w_.size();
+}
+
+void DataWriter::Add(const std::vector<Value>& values,
+                     const std::vector<std::vector<Row>>& details) {
+  if (count_ && written_ == *count_) shape::Fail("more rows than announced");
+  if (!widths_) widths_ = WidthsOf(fields_, values, details);
+  w_.Reserve(kRowRoom);
+  WriteRow(w_, values, details, fields_, *widths_, 0);
+  ++written_;
+}
+
+std::vector<uint8_t> DataWriter::Finish() {
+  if (!count_) {
+    w_.InsertArrayHeader(rows_at_, written_);
+  } else if (written_ != *count_) {
+    shape::Fail("fewer rows than announced");
+  }
+  return w_.Take();
+}
+
+std::vector<uint8_t> Encode(const DataPacket& packet) {
+  DataWriter w(packet.code_page, packet.has_metadata ? &packet.fields : nullptr,
+               packet.rows.size(), EstimateSize(packet.rows, packet.fields.size()));
+  for (const Row& row : packet.rows) w.Add(row.values, row.details);
+  return w.Finish();
 }
 
 std::vector<uint8_t> Encode(const DeltaPacket& packet) {

@@ -1,5 +1,8 @@
 #include "packets/cbor.h"
 
+#include <sys/mman.h>
+
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -107,6 +110,24 @@ void Writer::Head(Major major, uint64_t argument) {
     p[i] = static_cast<uint8_t>(argument);
     argument >>= 8;
   }
+}
+
+void Writer::Reserve(size_t more) {
+  if (out_.capacity() - out_.size() >= more) return;
+  out_.reserve(std::max(out_.size() + more, 2 * out_.capacity()));
+  constexpr size_t kHugePage = size_t{2} << 20;
+  if (out_.capacity() < 2 * kHugePage) return;
+  // Only the whole huge pages inside the buffer; advice, so failure is harmless.
+  const auto begin = reinterpret_cast<uintptr_t>(out_.data());
+  const uintptr_t first = (begin + kHugePage - 1) & ~(kHugePage - 1);
+  const uintptr_t last = (begin + out_.capacity()) & ~(kHugePage - 1);
+  if (last > first) madvise(reinterpret_cast<void*>(first), last - first, MADV_HUGEPAGE);
+}
+
+void Writer::InsertArrayHeader(size_t at, uint64_t count) {
+  Writer head;
+  head.ArrayHeader(count);
+  out_.insert(out_.begin() + static_cast<std::ptrdiff_t>(at), head.out_.begin(), head.out_.end());
 }
 
 void Writer::Int(int64_t value) {

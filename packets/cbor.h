@@ -64,7 +64,7 @@ inline constexpr uint64_t kTagUtf16 = 20230;          // UTF-16LE bytes of a tex
 class Writer {
  public:
   Writer() = default;
-  explicit Writer(size_t reserve) { out_.reserve(reserve); }
+  explicit Writer(size_t reserve) { Reserve(reserve); }
 
   void Unsigned(uint64_t value) { Head(Major::Unsigned, value); }
   void Int(int64_t value);
@@ -78,6 +78,16 @@ class Writer {
   void Bool(bool value) { out_.push_back(value ? 0xF5 : 0xF4); }
   void Null() { out_.push_back(0xF6); }
   void Undefined() { out_.push_back(0xF7); }
+
+  // Bytes written so far; an array head written afterwards at `at`, for a
+  // count known only once its items are written (what follows moves up).
+  size_t size() const { return out_.size(); }
+  // Room for `more` bytes beyond size(), growing the buffer by doubling.
+  // A buffer past a few megabytes (a large fetch's packet) is given huge
+  // pages where the kernel allows them, so that it is not faulted in and
+  // looked up 4 KB at a time.
+  void Reserve(size_t more);
+  void InsertArrayHeader(size_t at, uint64_t count);
 
   std::vector<uint8_t> Take() { return std::move(out_); }
 

@@ -37,6 +37,27 @@ Encoding EncodingForOptions(int32_t options) {
   return Encoding::Binary;
 }
 
+DataPacketWriter::DataPacketWriter(Encoding encoding, DataPacket header)
+    : encoding_(encoding), packet_(std::move(header)) {
+  packet_.rows.clear();
+  if (encoding_ == Encoding::Binary) {
+    binary_.emplace(packet_.code_page, packet_.has_metadata ? &packet_.fields : nullptr);
+  }
+}
+
+void DataPacketWriter::Add(const std::vector<Value>& values,
+                           std::vector<std::vector<Row>>&& details) {
+  if (binary_) {
+    binary_->Add(values, details);
+  } else {
+    packet_.rows.push_back({values, std::move(details)});
+  }
+}
+
+ByteArray DataPacketWriter::Finish() {
+  return binary_ ? binary_->Finish() : EncodeAny(packet_, encoding_);
+}
+
 ByteArray Encode(const DataPacket& packet, Encoding encoding) { return EncodeAny(packet, encoding); }
 ByteArray Encode(const DeltaPacket& packet, Encoding encoding) { return EncodeAny(packet, encoding); }
 ByteArray Encode(const ErrorPacket& packet, Encoding encoding) { return EncodeAny(packet, encoding); }

@@ -8,9 +8,11 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 
 #include "common/variant.h"
+#include "packets/binary_codec.h"
 #include "packets/packet.h"
 
 namespace orvala::packets {
@@ -29,6 +31,28 @@ ByteArray Encode(const DataPacket& packet, Encoding encoding);
 ByteArray Encode(const DeltaPacket& packet, Encoding encoding);
 ByteArray Encode(const ErrorPacket& packet, Encoding encoding);
 ByteArray Encode(const ParamPacket& packet, Encoding encoding);
+
+// A data packet written row by row, for a fetch: the bytes are those that
+// Encode gives for the packet of the same rows. Binary rows are encoded as
+// they come, so the fetch never holds its rows as values; XML rows are kept
+// until Finish. A row that does not fit the fields fails as in Encode: at
+// Add when binary, at Finish when XML. A single-threaded object.
+class DataPacketWriter {
+ public:
+  // The code page, field descriptions and has_metadata of `header`; its
+  // rows are ignored.
+  DataPacketWriter(Encoding encoding, DataPacket header);
+  DataPacketWriter(const DataPacketWriter&) = delete;
+  DataPacketWriter& operator=(const DataPacketWriter&) = delete;
+
+  void Add(const std::vector<Value>& values, std::vector<std::vector<Row>>&& details);
+  ByteArray Finish();
+
+ private:
+  Encoding encoding_;
+  DataPacket packet_;
+  std::optional<binary::DataWriter> binary_;  // over packet_'s fields
+};
 
 // The encoding is recognised from the bytes.
 DataPacket DecodeDataPacket(std::span<const uint8_t> bytes);

@@ -37,8 +37,12 @@ void CheckTimestamp(const Timestamp& ts) {
 }
 
 void CheckRow(const Row& row, const Widths& widths) {
-  CheckCount("row values", row.values.size(), widths.plain);
-  CheckCount("row details", row.details.size(), widths.nested);
+  CheckRow(row.values.size(), row.details.size(), widths);
+}
+
+void CheckRow(size_t values, size_t details, const Widths& widths) {
+  CheckCount("row values", values, widths.plain);
+  CheckCount("row details", details, widths.nested);
 }
 
 void CheckRow(const DeltaRow& row, const Widths& widths) {
@@ -51,8 +55,7 @@ void CheckRow(const DeltaRow& row, const Widths& widths) {
 }
 
 void CheckSameWidth(const Row& row, const Row& first) {
-  CheckCount("row values", row.values.size(), first.values.size());
-  CheckCount("row details", row.details.size(), first.details.size());
+  CheckRow(row, Widths(first.values.size(), first.details.size()));
 }
 
 void CheckErrorRowShape(const ErrorRow& row) {

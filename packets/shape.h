@@ -17,6 +17,7 @@ struct Widths {
   size_t nested = 0;
   explicit Widths(const std::vector<Field>& fields)
       : plain(PlainFieldCount(fields)), nested(NestedFieldCount(fields)) {}
+  Widths(size_t plain_count, size_t nested_count) : plain(plain_count), nested(nested_count) {}
 };
 
 // Fails with "Malformed packet: <what>".
@@ -27,6 +28,8 @@ void CheckFields(const std::vector<Field>& fields, int depth = 0);
 void CheckTimestamp(const Timestamp& ts);
 
 void CheckRow(const Row& row, const Widths& widths);
+// A row given as its values and its nested tables' rows.
+void CheckRow(size_t values, size_t details, const Widths& widths);
 // Old and new values: one per plain field, or none at all.
 void CheckRow(const DeltaRow& row, const Widths& widths);
 // The failed row of an error row: plain fields only, no nested deltas, and

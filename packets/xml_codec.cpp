@@ -353,7 +353,9 @@ class Writer {
       }
     } sink;
     doc_.save(sink, "  ", pugi::format_default, pugi::encoding_utf8);
-    if (utf8_) return std::vector<uint8_t>(sink.text.begin(), sink.text.end());
+    // Plain ASCII is the same text in UTF-8 and in a code page that keeps
+    // ASCII where it is.
+    if (utf8_ || IsPlainAscii(sink.text)) return std::vector<uint8_t>(sink.text.begin(), sink.text.end());
     // Every character of the document came from the code page or is ASCII
     // markup, so the code page holds all of them.
     const std::string bytes = strings_.code_page().Encode(FromUtf8(sink.text));
@@ -404,17 +406,20 @@ void ForEachElement(pugi::xml_node node, F&& f) {
 }
 
 // A value's text may come in several pieces (character data, CDATA
-// sections) from writers other than ours.
-std::string ElementText(pugi::xml_node node) {
-  std::string text;
-  for (auto child = node.first_child(); child; child = child.next_sibling()) {
+// sections) from writers other than ours; they are joined in `pieces`. Our
+// own values come in one piece, which is looked at where it lies.
+std::string_view ElementText(pugi::xml_node node, std::string& pieces) {
+  const auto first = node.first_child();
+  if (first && !first.next_sibling() && first.type() == pugi::node_pcdata) return first.value();
+  pieces.clear();
+  for (auto child = first; child; child = child.next_sibling()) {
     if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-      text += child.value();
+      pieces += child.value();
     } else if (child.type() == pugi::node_element) {
       shape::Fail(std::string("element inside <") + node.name() + ">");
     }
   }
-  return text;
+  return pieces;
 }
 
 void ExpectName(pugi::xml_node node, const char* name) {
@@ -430,7 +435,7 @@ class Reader {
     if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
     const std::string declared = DeclaredEncoding(text);
     std::string converted;
-    if (!IsUtf8Name(declared)) {
+    if (!IsUtf8Name(declared) && !(IsPlainAscii(text) && Strings(declared).ascii_compatible())) {
       converted = ToUtf8(CodePageNamed(declared)->Decode(text));
       text = converted;
     }
@@ -489,12 +494,18 @@ class Reader {
   }
 
   std::string StringText(pugi::xml_node node) const {
+    std::string pieces;
+    return StringText(node, ElementText(node, pieces));
+  }
+
+  // The string of an element whose text is `text`.
+  std::string StringText(pugi::xml_node node, std::string_view text) const {
     const auto enc = node.attribute("enc");
     if (enc) {
       if (std::strcmp(enc.value(), "hex") != 0) shape::Fail("unknown string encoding");
-      return FromHexText(ElementText(node));
+      return FromHexText(text);
     }
-    return strings_->FromText(ElementText(node));
+    return strings_->FromText(text);
   }
 
   std::vector<Field> Fields(pugi::xml_node parent, int depth) const {
@@ -522,14 +533,15 @@ class Reader {
     ExpectName(node, "v");
     int index = natural;
     if (const auto t = node.attribute("t")) index = IndexOf(kValueTypeNames, t.value(), "value type");
-    const std::string text = ElementText(node);
+    std::string pieces;
+    const std::string_view text = ElementText(node, pieces);
     switch (index) {
       case 1: return Value{ParseInt<int16_t>(text, "int16")};
       case 2: return Value{ParseInt<int32_t>(text, "int32")};
       case 3: return Value{ParseInt<int64_t>(text, "int64")};
       case 4: return Value{ParseDouble(text)};
       case 5: return Value{ParseTimestamp(text)};
-      case 6: return Value{StringText(node)};
+      case 6: return Value{StringText(node, text)};
       case 7: return Value{ParseBool(text)};
       case 0: shape::Fail("<v> of type null");
       default: shape::Fail("value without a type");

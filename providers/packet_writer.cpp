@@ -64,22 +64,30 @@ std::vector<packets::Field> DescribeFields(driver::Query& query, const DetailsOf
 }
 
 int32_t WriteRows(driver::Query& query, int32_t count, const DetailsOf& details,
-                  std::vector<packets::Row>& out) {
+                  const RowSink& sink) {
   const std::vector<driver::Query*> linked = details ? details(&query) : std::vector<driver::Query*>{};
   int32_t written = 0;
   while ((count < 0 || written < count) && query.Next()) {
-    packets::Row row;
-    row.values = query.row();
+    std::vector<std::vector<packets::Row>> rows_of_details;
     for (driver::Query* detail : linked) {
       DetailRun run(*detail, query);
       std::vector<packets::Row> rows;
       WriteRows(*detail, -1, details, rows);
-      row.details.push_back(std::move(rows));
+      rows_of_details.push_back(std::move(rows));
     }
-    out.push_back(std::move(row));
+    // Only now: the detail runs above read the master's current row.
+    sink(query, std::move(rows_of_details));
     ++written;
   }
   return written;
+}
+
+int32_t WriteRows(driver::Query& query, int32_t count, const DetailsOf& details,
+                  std::vector<packets::Row>& out) {
+  return WriteRows(query, count, details,
+                   [&out](driver::Query& q, std::vector<std::vector<packets::Row>>&& rows) {
+                     out.push_back({q.TakeRow(), std::move(rows)});
+                   });
 }
 
 }  // namespace orvala::providers

@@ -35,8 +35,15 @@ packets::Field PacketField(const FieldInfo& info);
 // detail query's component name.
 std::vector<packets::Field> DescribeFields(driver::Query& query, const DetailsOf& details);
 
+// Called once per row, while the query stands on it, with the rows of its
+// details; it reads (or takes) the query's row.
+using RowSink =
+    std::function<void(driver::Query& query, std::vector<std::vector<packets::Row>>&& details)>;
+
 // Writes up to `count` rows (-1: all) from the open query's current
 // position; returns how many it wrote.
+int32_t WriteRows(driver::Query& query, int32_t count, const DetailsOf& details,
+                  const RowSink& sink);
 int32_t WriteRows(driver::Query& query, int32_t count, const DetailsOf& details,
                   std::vector<packets::Row>& out);
 

@@ -269,20 +269,25 @@ Variant ProviderService::GetRecords(const std::string& name, int32_t count, int3
     }
     if (!query->is_open()) OpenQuery(provider);
     const providers::DetailsOf details = [this](const driver::Query* m) { return DetailsOf(m); };
-    packets::DataPacket packet;
-    packet.code_page = CodePage::System().name();
-    packet.has_metadata = (options & kOptionMetadata) || count == 0 || !provider.wrote_packet ||
+    packets::DataPacket header;
+    header.code_page = CodePage::System().name();
+    header.has_metadata = (options & kOptionMetadata) || count == 0 || !provider.wrote_packet ||
                           provider.described_sql != query->sql_text();
-    if (packet.has_metadata) {
-      packet.fields = DescribeFields(*query, details);
+    if (header.has_metadata) {
+      header.fields = DescribeFields(*query, details);
       provider.described_sql = query->sql_text();
     }
-    recs_out = WriteRows(*query, count, details, packet.rows);
+    // The rows go into the packet as they are fetched, never held as values.
+    packets::DataPacketWriter packet(packets::EncodingForOptions(options), std::move(header));
+    recs_out = WriteRows(*query, count, details,
+                         [&packet](driver::Query& q, std::vector<std::vector<packets::Row>>&& rows) {
+                           packet.Add(q.row(), std::move(rows));
+                         });
     provider.rows_sent += recs_out;
     provider.wrote_packet = true;
     if (recs_out != count) reset();
     params = Variant::Null();  // the catalogue's queries have no output parameters
-    return packets::ToVariant(packet, packets::EncodingForOptions(options));
+    return Variant::Bytes(packet.Finish());
   } catch (...) {
     reset();
     throw;

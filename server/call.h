@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "common/guid.h"
@@ -56,6 +57,9 @@ class Call {
   void set_result(int32_t method_result) { result_ = Variant::I4(method_result); }
   void set_result(Variant v) { result_ = std::move(v); }
   const std::optional<Variant>& result() const { return result_; }
+  // The result moved out, for the reply that carries it (a fetch's packet
+  // can be large); result() is then empty.
+  std::optional<Variant> TakeResult() { return std::exchange(result_, std::nullopt); }
 
  private:
   size_t Index(std::string_view name) const;

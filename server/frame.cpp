@@ -80,7 +80,7 @@ CallOutcome RunFramed(const FrameRule& rule, Call& call, const std::atomic<bool>
   } catch (...) {
     return FailureFromException(std::current_exception());
   }
-  outcome.result = call.result();
+  outcome.result = call.TakeResult();
   return outcome;
 }
 
