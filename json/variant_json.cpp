@@ -1,4 +1,4 @@
-#include "client/variant_json.h"
+#include "json/variant_json.h"
 
 #include <cmath>
 #include <limits>
@@ -9,7 +9,7 @@
 #include "common/hex.h"
 #include "common/utf8.h"
 
-namespace orvala::client {
+namespace orvala::json {
 namespace {
 
 constexpr int kCurrencyScale = 4;
@@ -220,4 +220,4 @@ Variant VariantFromJson(const Json& json) {
   throw Error("not a variant: " + json.dump());
 }
 
-}  // namespace orvala::client
+}  // namespace orvala::json

@@ -1,4 +1,5 @@
-// Automation variants as orvala-cli reads and prints them.
+// Automation variants in JSON, as orvala-cli and the HTTP endpoint read and
+// print them (docs/json.md).
 //
 // Printed: {"vt":"EMPTY"}, {"vt":"NULL"}, {"vt":"I4","value":42} (also I2
 // and I8), {"vt":"R8","value":1.5}, {"vt":"BOOL","value":true},
@@ -20,7 +21,7 @@
 
 #include "common/variant.h"
 
-namespace orvala::client {
+namespace orvala::json {
 
 using Json = nlohmann::ordered_json;
 
@@ -39,4 +40,4 @@ int64_t ParseScaled(std::string_view text, int scale);
 // Error naming the text when it is not hexadecimal or has an odd length.
 std::string BytesFromHex(std::string_view hex);
 
-}  // namespace orvala::client
+}  // namespace orvala::json
