@@ -11,6 +11,7 @@ namespace orvala::host {
 const char* ServerUsage() {
   return "usage: orvala-server [--headless] [--listen ADDR:PORT --secret-file FILE]\n"
          "                     [--socket-group GROUP]\n"
+         "                     [--http ADDR:PORT [--http-idle-timeout SECONDS] [--web-root DIR]]\n"
          "       orvala-server --show-location | --set-location PATH\n"
          "       orvala-server /regserver | /unregserver | -Embedding\n";
 }
@@ -42,6 +43,10 @@ ServerOptions ParseServerOptions(int argc, const char* const argv[]) {
   CLI::Option* listen_option = app.add_option("--listen", listen);
   CLI::Option* secret_option = app.add_option("--secret-file", secret_file);
   CLI::Option* group_option = app.add_option("--socket-group", socket_group);
+  std::string http, web_root;
+  CLI::Option* http_option = app.add_option("--http", http);
+  app.add_option("--http-idle-timeout", options.http_idle_seconds)->check(CLI::PositiveNumber);
+  CLI::Option* web_root_option = app.add_option("--web-root", web_root);
   app.add_flag("--show-location", options.show_location);
   CLI::Option* set_location_option = app.add_option("--set-location", set_location);
   app.add_flag("--help", options.help);
@@ -66,8 +71,13 @@ ServerOptions ParseServerOptions(int argc, const char* const argv[]) {
   if (secret_option->count() > 0) options.secret_file = secret_file;
   if (group_option->count() > 0) options.socket_group = socket_group;
   if (set_location_option->count() > 0) options.set_location = set_location;
+  if (http_option->count() > 0) options.http = http;
+  if (web_root_option->count() > 0) options.web_root = web_root;
   if (options.listen && !options.secret_file) {
     throw Error("--listen needs --secret-file: a TCP listener requires a shared secret");
+  }
+  if (options.http && !options.secret_file) {
+    throw Error("--http needs --secret-file: every request must present the shared secret");
   }
   return options;
 }

@@ -18,6 +18,9 @@ struct ServerOptions {
   std::optional<std::string> listen;      // --listen ADDR:PORT (TCP, off by default)
   std::optional<std::string> secret_file; // --secret-file FILE (required with --listen)
   std::optional<std::string> socket_group;  // --socket-group GROUP (mode 0660)
+  std::optional<std::string> http;        // --http ADDR:PORT (the web transport; needs --secret-file)
+  int http_idle_seconds = 30 * 60;        // --http-idle-timeout SECONDS: an unused object is released
+  std::optional<std::string> web_root;    // --web-root DIR: the console's files
   bool show_location = false;             // --show-location: print it and whether it answers
   std::optional<std::string> set_location;  // --set-location PATH: store it and end
   bool help = false;

@@ -36,6 +36,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
   } else {
     posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
+    // Its messages too, so that the file tells why a server did not start.
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
   }
   std::vector<char*> args;
   for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));

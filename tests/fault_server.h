@@ -16,7 +16,8 @@
 namespace orvala::testing {
 
 // A child process. Its standard input and output are pipes to the test
-// unless `output` names a file. The destructor kills it and reaps it.
+// unless `output` names a file, which then takes its standard error too.
+// The destructor kills it and reaps it.
 class ChildProcess {
  public:
   ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,

@@ -1,0 +1,80 @@
+// The web transport: HTTP/1.1 (cpp-httplib) on ADDR:PORT, serving the
+// remote objects (web_objects.h) as JSON, the OpenAPI description, the
+// metrics and the web console. docs/http.md describes every route.
+//
+// Every request for /v1/... and /metrics presents the shared secret as
+// "Authorization: Bearer SECRET": a loopback port is open to every local
+// user, unlike the owner-only local socket. The console's static files
+// (web/) carry no data and are served to anyone, so that a browser can
+// load the page that then asks for the secret.
+//
+// Thread safety: the constructor starts the server's threads; Stop() (and
+// the destructor) may be called from any thread except a request's.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "http/metrics.h"
+#include "http/web_objects.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace orvala::http {
+
+struct HttpOptions {
+  std::string listen;  // "ADDR:PORT"; port 0 picks a free one
+  std::string secret;  // required: what requests present as their bearer token
+  // A listener on an address other than loopback would send the secret in
+  // the clear; it is refused unless the operator allows it.
+  bool allow_plaintext = false;
+  size_t max_connections = 64;               // served at once; one more is told 503
+  size_t max_body_size = size_t{64} << 20;   // a larger request body is told 413
+  std::chrono::milliseconds read_timeout{10'000};  // to read a request once it started
+  std::chrono::milliseconds idle_timeout{30 * 60 * 1000};  // an unused object is released
+  std::filesystem::path web_root;            // the console's files; empty: no console
+  // The stored database location, shown by the console's status view.
+  std::function<std::string()> database_location;
+};
+
+// True for 127.0.0.0/8, ::1 and "localhost".
+bool IsLoopbackAddress(const std::string& host);
+
+class HttpEndpoint {
+ public:
+  // Binds and starts serving. Throws Error when the address cannot be
+  // bound, the secret is missing, or a non-loopback address is asked for
+  // without allow_plaintext.
+  HttpEndpoint(HttpOptions options, WebObjects::Factory factory, Metrics& metrics,
+               WebObjects::ObjectCountHandler on_object_count = {});
+  ~HttpEndpoint();
+  HttpEndpoint(const HttpEndpoint&) = delete;
+  HttpEndpoint& operator=(const HttpEndpoint&) = delete;
+
+  uint16_t port() const { return port_; }
+  size_t object_count() const { return objects_.count(); }
+
+  // Stops accepting, waits for the requests in progress, releases every
+  // object. Idempotent.
+  void Stop();
+
+ private:
+  void Route();
+
+  HttpOptions options_;
+  Metrics& metrics_;
+  WebObjects objects_;
+  std::unique_ptr<httplib::Server> server_;
+  uint16_t port_ = 0;
+  std::thread thread_;
+};
+
+}  // namespace orvala::http
