@@ -8,6 +8,7 @@
 // benchmark database, whose generated journal lines are fetched. Each
 // figure is the time until the client holds the rows: the socket's and
 // CBOR's binary packet decoded into a DataPacket, JSON's body parsed.
+#include <CLI/CLI.hpp>
 #include <httplib.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -165,34 +166,20 @@ int Run(const Options& o) {
   return 0;
 }
 
-Options Parse(int argc, char** argv) {
-  Options o;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    auto next = [&]() -> std::string {
-      if (i + 1 >= argc) throw Error(arg + " needs a value");
-      return argv[++i];
-    };
-    if (arg == "--work") o.work = next();
-    else if (arg == "--server") o.server = next();
-    else if (arg == "--rows") o.rows = std::stoi(next());
-    else if (arg == "--reps") o.reps = std::stoi(next());
-    else if (arg == "--table") o.table = next();
-    else throw Error("Unknown argument " + arg);
-  }
-  if (o.work.empty() || o.server.empty() || o.rows <= 0 || o.reps <= 0) {
-    throw Error("usage: orvala-bench-http --work DIR --server PATH [--rows N] [--reps N] "
-                "[--table FILE]");
-  }
-  return o;
-}
-
 }  // namespace
 }  // namespace orvala::bench
 
 int main(int argc, char** argv) {
+  CLI::App app{"The fetch over the web transport against the local socket"};
+  orvala::bench::Options o;
+  app.add_option("--work", o.work, "The folder that orvala-bench filled")->required();
+  app.add_option("--server", o.server, "The orvala-server program")->required();
+  app.add_option("--rows", o.rows, "Rows to fetch")->check(CLI::PositiveNumber);
+  app.add_option("--reps", o.reps, "Fetches measured of each kind")->check(CLI::PositiveNumber);
+  app.add_option("--table", o.table, "Where to write the table too");
+  CLI11_PARSE(app, argc, argv);
   try {
-    return orvala::bench::Run(orvala::bench::Parse(argc, argv));
+    return orvala::bench::Run(o);
   } catch (const orvala::Error& e) {
     std::cerr << "orvala-bench-http: " << e.message() << std::endl;
     return 1;

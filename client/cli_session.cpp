@@ -21,12 +21,6 @@ using namespace orvala::json;
 constexpr int32_t kOptionMetadata = 1;
 constexpr int32_t kOptionReset = 2;
 
-std::string StatusText(HResult status) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(status));
-  return text;
-}
-
 bool IsOperation(const server::MethodDef& method, const char* name) {
   return std::string_view(method.name) == name;
 }

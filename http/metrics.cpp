@@ -4,16 +4,11 @@
 #include <cstdio>
 
 #include "common/error.h"
+#include "json/variant_json.h"
 #include "packets/packet_variant.h"
 
 namespace orvala::http {
 namespace {
-
-std::string StatusText(HResult status) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(status));
-  return text;
-}
 
 // A label value: backslash, double quote and line feed escaped.
 std::string Quoted(std::string_view value) {
@@ -65,7 +60,7 @@ void Metrics::Called(Transport transport, std::string_view method, HResult statu
                      std::chrono::nanoseconds latency) {
   const double seconds = std::chrono::duration<double>(latency).count();
   MutexLock lock(mutex_);
-  ++calls_[{transport, std::string(method), StatusText(status)}];
+  ++calls_[{transport, std::string(method), json::StatusText(status)}];
   Latency& l = latency_[transport];
   size_t bucket = 0;
   while (bucket < kLatencyBuckets.size() && seconds > kLatencyBuckets[bucket]) ++bucket;

@@ -1,6 +1,7 @@
 #include "json/variant_json.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "common/codepage.h"
@@ -94,6 +95,12 @@ Variant TypedFromJson(const std::string& vt, const Json& json) {
 }
 
 }  // namespace
+
+std::string StatusText(HResult status) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(status));
+  return text;
+}
 
 std::string FormatScaled(int64_t scaled, int scale) {
   if (scale <= 0) return std::to_string(scaled);

@@ -19,6 +19,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/status.h"
 #include "common/variant.h"
 
 namespace orvala::json {
@@ -26,6 +27,9 @@ namespace orvala::json {
 using Json = nlohmann::ordered_json;
 
 Json VariantToJson(const Variant& value);
+
+// A call's status as the JSON form prints it: "0x8000FFFF".
+std::string StatusText(HResult status);
 // Fails with an Error that says what did not fit.
 Variant VariantFromJson(const Json& json);
 
