@@ -1,7 +1,11 @@
 // The HTTP endpoint of a real orvala-server process, over a fresh demo
 // database, driven by a real HTTP client (cpp-httplib's) on loopback.
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -388,6 +392,102 @@ TEST_F(HttpTest, MetricsCountObjectsCallsLatencyAndRows) {
   ASSERT_TRUE(std::regex_search(text, m, fetched));
   EXPECT_GE(std::stoi(m[1]), 3);
   client->Delete("/v1/objects/" + id);
+}
+
+// A raw loopback connection to the endpoint, for requests that no HTTP
+// client would send.
+class RawConnection {
+ public:
+  explicit RawConnection(int port) : fd_(socket(AF_INET, SOCK_STREAM, 0)) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(static_cast<uint16_t>(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (connect(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+      throw Error("cannot connect");
+    }
+  }
+  ~RawConnection() { close(fd_); }
+  void Send(const std::string& text) {
+    if (send(fd_, text.data(), text.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(text.size())) {
+      throw Error("cannot send");
+    }
+  }
+  // What the server sends until it closes the connection (or, when given,
+  // until `until` has come), or what came within the patience.
+  std::string ReadToEnd(const std::string& until = "") {
+    std::string text;
+    const auto deadline = std::chrono::steady_clock::now() + kPatience;
+    while (std::chrono::steady_clock::now() < deadline) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, 100) <= 0) continue;
+      char chunk[4096];
+      const ssize_t n = recv(fd_, chunk, sizeof chunk, 0);
+      if (n <= 0) return text;
+      text.append(chunk, static_cast<size_t>(n));
+      if (!until.empty() && text.find(until) != std::string::npos) return text;
+    }
+    return text + "<still open>";
+  }
+
+ private:
+  int fd_;
+};
+
+TEST_F(HttpTest, TheListenersLimitsHold) {
+  // Connections beyond the 64 served at once are told so. The idle ones
+  // are opened one at a time, each once the server serves the one before
+  // (its accept queue is short).
+  auto client = server_->Client();
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  std::vector<std::unique_ptr<RawConnection>> idle;
+  const std::regex open_now("orvala_connections\\{transport=\"http\"\\} ([0-9]+)");
+  for (int i = 0; i < 63; ++i) {
+    idle.push_back(std::make_unique<RawConnection>(server_->port()));
+    for (;;) {
+      const std::string text = client->Get("/metrics")->body;
+      std::smatch m;
+      ASSERT_TRUE(std::regex_search(text, m, open_now));
+      if (std::stoi(m[1]) == i + 2) break;  // the idle ones and this request's
+      ASSERT_LT(std::chrono::steady_clock::now(), deadline);
+      std::this_thread::sleep_for(5ms);
+    }
+  }
+  idle.push_back(std::make_unique<RawConnection>(server_->port()));
+  httplib::Result refused = client->Get("/v1/status");
+  while (refused && refused->status == 200 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(5ms);
+    refused = client->Get("/v1/status");
+  }
+  ASSERT_TRUE(refused);
+  EXPECT_EQ(refused->status, 503);
+  EXPECT_EQ(Body(refused).at("error"), "too many connections");
+  idle.clear();
+  httplib::Result served = client->Get("/v1/status");
+  while (served && served->status == 503 && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(20ms);
+    served = client->Get("/v1/status");
+  }
+  ASSERT_TRUE(served);
+  EXPECT_EQ(served->status, 200);
+  // A body larger than the limit (64 MiB) is refused before it is read.
+  RawConnection large(server_->port());
+  large.Send(std::string("POST /v1/objects HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer ") +
+             kSecret + "\r\nContent-Length: 100000000\r\n\r\n");
+  EXPECT_EQ(large.ReadToEnd("\r\n\r\n").rfind("HTTP/1.1 413", 0), 0u);
+
+  // A request that stops halfway is dropped after the read time (10 s).
+  RawConnection stalled(server_->port());
+  stalled.Send("POST /v1/objects HTTP/1.1\r\nHost: x\r\n");
+  const std::string dropped = stalled.ReadToEnd();
+  EXPECT_EQ(dropped.find("<still open>"), std::string::npos);
+  EXPECT_EQ(dropped.find("201"), std::string::npos) << dropped;
+
+  const std::string metrics = client->Get("/metrics")->body;
+  for (const char* reason : {"body_size", "connections"}) {
+    EXPECT_NE(metrics.find(std::string("reason=\"") + reason + "\"} "), std::string::npos)
+        << reason << "\n" << metrics;
+  }
 }
 
 TEST(HttpIdleTest, AnObjectUnusedForTheIdleTimeIsReleased) {
