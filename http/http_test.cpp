@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "common/error.h"
-#include "json/variant_json.h"
+#include "json/packet_json.h"
 #include "packets/packet_variant.h"
 #include "server/type_library.h"
 #include "tests/database_fixture.h"
@@ -312,7 +312,7 @@ TEST_F(HttpTest, AnEditAppliedOverHttpIsReadBack) {
   client->Delete("/v1/objects/" + other);
 }
 
-TEST_F(HttpTest, AcceptCborGivesTheBinaryPackets) {
+TEST_F(HttpTest, CborCarriesTheBinaryPacketsBothWays) {
   auto client = server_->Client();
   const std::string id = NewObject(*client);
   CallOk(*client, id, "OpenDB");
@@ -330,6 +330,29 @@ TEST_F(HttpTest, AcceptCborGivesTheBinaryPackets) {
   const packets::DataPacket packet =
       packets::DataPacketFromVariant(Variant::Bytes(ByteArray(bytes.begin(), bytes.end())));
   EXPECT_EQ(packet.rows.size(), 3u);
+
+  // A CBOR body gives a packet argument as the binary packet itself.
+  const Json fetched = CallOk(*client, id, "AS_GetRecords", {"SelectArticoli", -1});
+  Json old = Json::object();
+  for (size_t i = 0; i < fetched.at("fields").size(); ++i) {
+    old[fetched.at("fields")[i].at("name").get<std::string>()] = fetched.at("rows")[0][i];
+  }
+  const Json edit{{"modify", Json::array({Json{{"old", old},
+                                              {"new", Json{{"DESCRIZIONE", "SENT AS CBOR"}}}}})}};
+  const Variant delta = packets::ToVariant(
+      json::DeltaFromJson(edit, json::FieldsFromJson(fetched.at("fields")), "WINDOWS-1252"),
+      packets::Encoding::Binary);
+  const std::vector<uint8_t> body = Json::to_cbor(Json::array(
+      {"SelectArticoli", Json::binary(std::vector<uint8_t>(delta.bytes().begin(), delta.bytes().end())),
+       0}));
+  const auto applied = client->Post("/v1/objects/" + id + "/calls/AS_ApplyUpdates",
+                                    std::string(body.begin(), body.end()), "application/cbor");
+  ASSERT_TRUE(applied);
+  ASSERT_EQ(applied->status, 200) << applied->body;
+  EXPECT_EQ(Body(applied).at("errorCount"), 0) << applied->body;
+  CallOk(*client, id, "AddProvider", {"C", "select descrizione from articoli where codice = 'ART001'"});
+  EXPECT_EQ(CallOk(*client, id, "AS_GetRecords", {"C", -1}).at("rows"),
+            Json::parse(R"([["SENT AS CBOR"]])"));
   client->Delete("/v1/objects/" + id);
 }
 

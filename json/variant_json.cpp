@@ -195,6 +195,8 @@ Json VariantToJson(const Variant& value) {
 
 Variant VariantFromJson(const Json& json) {
   if (json.is_null()) return Variant::Null();
+  // A byte string of a CBOR body: a packet as it travels.
+  if (json.is_binary()) return Variant::Bytes(ByteArray(json.get_binary().begin(), json.get_binary().end()));
   if (json.is_boolean()) return Variant::Bool(json.get<bool>());
   if (json.is_number_integer()) {
     if (json.is_number_unsigned() &&

@@ -10,7 +10,8 @@
 //
 // Read: every printed form, and the short forms null, true/false, a number
 // (an integer is I4, or I8 beyond I4's range; any other number R8), a
-// string (BSTR), an array (ARRAY|VARIANT) and {"date":"2024-01-31T10:00:00"}.
+// string (BSTR), an array (ARRAY|VARIANT) and {"date":"2024-01-31T10:00:00"};
+// a binary value (a CBOR byte string) is ARRAY|UI1.
 #pragma once
 
 #include <cstdint>
