@@ -164,11 +164,10 @@ HttpEndpoint::HttpEndpoint(HttpOptions options, WebObjects::Factory factory, Met
   if (!options_.web_root.empty() && !server_->set_mount_point("/", options_.web_root.string())) {
     throw Error("the console's folder " + options_.web_root.string() + " cannot be served");
   }
-  port_ = static_cast<uint16_t>(port == 0 ? server_->bind_to_any_port(host)
-                                          : (server_->bind_to_port(host, port) ? port : -1));
-  if (port_ == 0 || (port != 0 && port_ != port)) {
-    throw Error("cannot listen for HTTP on " + options_.listen);
-  }
+  const int bound = port == 0 ? server_->bind_to_any_port(host)
+                              : (server_->bind_to_port(host, port) ? port : -1);
+  if (bound <= 0) throw Error("cannot listen for HTTP on " + options_.listen);
+  port_ = static_cast<uint16_t>(bound);
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   // stop() does nothing to a server that is not yet running: wait for it,
   // so that Stop() right after the start still ends the thread.
