@@ -1,11 +1,13 @@
 // orvala-cli: opens one remote object and runs the calls read from a file or
 // from standard input, one per line, printing one JSON object per call.
 //
-//   orvala-cli [--inproc] [--endpoint ADDR] [--secret-file FILE] [FILE]
+//   orvala-cli [--inproc] [--endpoint ADDR] [--secret-file FILE]
+//              [--tls-ca FILE [--tls-cert FILE --tls-key FILE]] [FILE]
 //
 // --inproc builds the remote object inside this process, over the same
 // registry and database as the server would use. --endpoint connects to a
-// server's socket path or HOST:PORT. With neither, the object is created
+// server's socket path or HOST:PORT; --tls-ca speaks TLS to HOST:PORT,
+// verifying the server's certificate against that authority. With neither, the object is created
 // through the class registration, starting the server when none runs.
 #include <CLI/CLI.hpp>
 
@@ -42,10 +44,14 @@ int RunWith(server::ObjectChannel& channel, const std::string& file) {
 int main(int argc, char** argv) {
   CLI::App app{"Runs calls on one Orvala remote object, one per line, printing JSON"};
   bool inproc = false;
-  std::string endpoint, secret_file, file;
+  std::string endpoint, secret_file, file, tls_ca, tls_cert, tls_key;
   app.add_flag("--inproc", inproc, "Build the remote object in this process");
   app.add_option("--endpoint", endpoint, "Server socket path, unix:PATH or HOST:PORT");
   app.add_option("--secret-file", secret_file, "Shared secret for a TCP endpoint");
+  app.add_option("--tls-ca", tls_ca,
+                 "TLS to a TCP endpoint: the authority that signed the server's certificate");
+  app.add_option("--tls-cert", tls_cert, "TLS: this client's certificate, for a server that asks");
+  app.add_option("--tls-key", tls_key, "TLS: the key of --tls-cert");
   app.add_option("FILE", file, "Call lines to run (default: standard input)");
   CLI11_PARSE(app, argc, argv);
   if (inproc && !endpoint.empty()) {
@@ -64,6 +70,13 @@ int main(int argc, char** argv) {
       transport::ConnectOptions options;
       options.endpoint = endpoint;
       if (!secret_file.empty()) options.secret = transport::ReadSecretFile(secret_file);
+      if (!tls_ca.empty() || !tls_cert.empty() || !tls_key.empty()) {
+        transport::TlsClientFiles tls;
+        if (!tls_ca.empty()) tls.ca = tls_ca;
+        if (!tls_cert.empty()) tls.cert = tls_cert;
+        if (!tls_key.empty()) tls.key = tls_key;
+        options.tls = std::move(tls);
+      }
       object = transport::RemoteObject::Connect(options);
     } else {
       transport::ActivationOptions options{

@@ -1,10 +1,13 @@
 // Any byte stream a peer can send: the frame splitter finds frames without
 // reading past the stream, and every body either decodes, as a client or a
 // server frame, or raises orvala::Error. Whatever decodes is encoded again
-// and must decode to the same bytes.
+// and must decode to the same bytes; so must a reply part.
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <span>
+#include <vector>
 
 #include "common/error.h"
 #include "transport/wire.h"
@@ -31,6 +34,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::span<const uint8_t> bytes(data, size);
   CheckRoundTrip(bytes, DecodeClientFrame);
   CheckRoundTrip(bytes, DecodeServerFrame);
+
+  // A reply part: its chunk lies inside the body, and its head written
+  // again, followed by the chunk, is the same frame.
+  try {
+    if (const std::optional<ReplyPart> part = ReadReplyPart(bytes)) {
+      if (part->chunk.data() < bytes.data() ||
+          part->chunk.data() + part->chunk.size() > bytes.data() + bytes.size() ||
+          part->chunk.empty() || part->chunk.size() > part->total) {
+        std::abort();
+      }
+      std::vector<uint8_t> again = ReplyPartHead(part->total, part->chunk.size());
+      again.insert(again.end(), part->chunk.begin(), part->chunk.end());
+      if (again.size() != kLengthPrefixSize + bytes.size() ||
+          !std::equal(bytes.begin(), bytes.end(), again.begin() + kLengthPrefixSize)) {
+        std::abort();
+      }
+    }
+  } catch (const orvala::Error&) {
+  }
 
   // The same bytes as a stream of length-prefixed frames, with a small
   // limit so that refusals are reached too.

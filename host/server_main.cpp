@@ -4,6 +4,7 @@
 // local socket (and on TCP when asked) until it is stopped, or, when a
 // client started it on demand (-Embedding), until its last object is gone.
 #include <grp.h>
+#include <malloc.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -17,6 +18,7 @@
 #include <QTimer>
 
 #include "common/error.h"
+#include "common/log.h"
 #include "driver/administrator.h"
 #include "driver/connection.h"
 #include "driver/firebird_root.h"
@@ -29,6 +31,7 @@
 #include "server/orvala.h"
 #include "server/type_library.h"
 #include "transport/server_endpoint.h"
+#include "transport/socket_activation.h"
 
 namespace {
 
@@ -160,7 +163,19 @@ class Lifetime {
 
 transport::EndpointOptions EndpointOptionsFor(const host::ServerOptions& options) {
   transport::EndpointOptions endpoint_options;
+  // Started by the service manager with its sockets: those are served in
+  // place of the server's own.
+  for (UniqueFd& fd : transport::TakeActivationSockets()) {
+    endpoint_options.inherited_listeners.push_back(fd.Release());
+  }
+  if (!endpoint_options.inherited_listeners.empty()) {
+    log::Info("serving the " + std::to_string(endpoint_options.inherited_listeners.size()) +
+              " listening socket(s) passed by the service manager");
+  }
   endpoint_options.tcp_listen = options.listen;
+  endpoint_options.limits = options.limits;
+  endpoint_options.allow_plaintext = options.allow_plaintext;
+  endpoint_options.tls = options.TlsFiles();
   if (options.secret_file) endpoint_options.tcp_secret = transport::ReadSecretFile(*options.secret_file);
   if (options.socket_group) {
     const group* g = getgrnam(options.socket_group->c_str());
@@ -212,10 +227,10 @@ int Serve(const host::ServerOptions& options, const registry::Registry& registry
   if (options.http) {
     http::HttpOptions http_options;
     http_options.listen = *options.http;
-    http_options.secret = endpoint_options.tcp_secret.value_or("");
-    http_options.max_connections = endpoint_options.max_connections;
-    http_options.max_body_size = endpoint_options.max_frame_size;
-    http_options.read_timeout = endpoint_options.hello_timeout;
+    http_options.secret = endpoint_options.tcp_secret;
+    http_options.tls = endpoint_options.tls;
+    http_options.allow_plaintext = options.allow_plaintext;
+    http_options.limits = options.limits;
     http_options.idle_timeout = std::chrono::seconds(options.http_idle_seconds);
     http_options.web_root = options.web_root.value_or(ORVALA_WEB_ROOT);
     http_options.database_location = [&registry] {
@@ -225,10 +240,24 @@ int Serve(const host::ServerOptions& options, const registry::Registry& registry
         std::move(http_options), factory(http::Transport::Http), metrics,
         [&counted](size_t count) { counted(http::Transport::Http, count); });
   }
-  std::fprintf(stderr, "orvala-server: serving on %s", endpoint.unix_path().c_str());
-  if (endpoint.tcp_port()) std::fprintf(stderr, " and TCP port %u", *endpoint.tcp_port());
-  if (web) std::fprintf(stderr, " and HTTP port %u", web->port());
-  std::fprintf(stderr, "\n");
+  {
+    std::string serving = "serving on " + (endpoint.unix_path().empty() ? std::string("no local socket")
+                                                                         : endpoint.unix_path().string());
+    if (endpoint.tcp_port()) {
+      serving += " and TCP port " + std::to_string(*endpoint.tcp_port()) +
+                 (options.tls_cert ? " with TLS" : "") +
+                 (options.tls_client_ca ? " and client certificates" : "");
+    }
+    if (web) {
+      serving += " and HTTP port " + std::to_string(web->port()) +
+                 (options.tls_cert ? " with TLS" : "") +
+                 (options.tls_client_ca ? " and client certificates" : "");
+    }
+    const std::string location = registry::ReadDatabaseLocation(registry);
+    log::Info(serving + "; database " + (location.empty() ? "(no location stored)" : location) +
+              "; at most " + std::to_string(options.limits.max_connections) +
+              " connections per listener");
+  }
 
   if (windows) {
     host::TfmMain main_window(process.sessions(), registry);
@@ -247,6 +276,7 @@ int Serve(const host::ServerOptions& options, const registry::Registry& registry
   }
   if (web) web->Stop();
   endpoint.Stop();  // releases every object: open transactions roll back, connections close
+  log::Info("ended");
   return 0;
 }
 
@@ -255,6 +285,10 @@ int Serve(const host::ServerOptions& options, const registry::Registry& registry
 int main(int argc, char** argv) {
   using namespace orvala;
   driver::EnsureFirebirdRoot();
+  // Buffers of a megabyte or more (frames, packets) are mapped on their
+  // own, so that their memory goes back to the system when they are freed
+  // instead of staying in the heap after a large call.
+  mallopt(M_MMAP_THRESHOLD, 1 << 20);
   host::ServerOptions options;
   try {
     options = host::ParseServerOptions(argc, argv);
@@ -266,6 +300,7 @@ int main(int argc, char** argv) {
     std::printf("%s", host::ServerUsage());
     return 0;
   }
+  log::Configure(options.log_level, "orvala-server");
   const registry::Registry registry(registry::Registry::DefaultDirectory());
   try {
     if (options.show_location) return ShowLocation(registry);

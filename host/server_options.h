@@ -8,7 +8,10 @@
 #include <string_view>
 #include <vector>
 
+#include "common/log.h"
 #include "host/registration.h"
+#include "transport/limits.h"
+#include "transport/tls.h"
 
 namespace orvala::host {
 
@@ -18,12 +21,24 @@ struct ServerOptions {
   std::optional<std::string> listen;      // --listen ADDR:PORT (TCP, off by default)
   std::optional<std::string> secret_file; // --secret-file FILE (required with --listen)
   std::optional<std::string> socket_group;  // --socket-group GROUP (mode 0660)
-  std::optional<std::string> http;        // --http ADDR:PORT (the web transport; needs --secret-file)
+  // TLS on the TCP listener: --tls-cert FILE --tls-key FILE, and
+  // --tls-client-ca FILE to ask clients for a certificate.
+  std::optional<std::string> tls_cert, tls_key, tls_client_ca;
+  bool allow_plaintext = false;           // --allow-plaintext: TCP beyond loopback without TLS
+  // --max-connections N, --max-pending N, --max-frame-size SIZE,
+  // --max-reply-size SIZE, --hello-timeout SECONDS, --frame-timeout SECONDS
+  transport::Limits limits;
+  log::Level log_level = log::Level::kInfo;  // --log-level info|debug
+  std::optional<std::string> http;        // --http ADDR:PORT (the web transport; TLS and limits as TCP's)
   int http_idle_seconds = 30 * 60;        // --http-idle-timeout SECONDS: an unused object is released
   std::optional<std::string> web_root;    // --web-root DIR: the console's files
   bool show_location = false;             // --show-location: print it and whether it answers
   std::optional<std::string> set_location;  // --set-location PATH: store it and end
   bool help = false;
+
+  // The TLS files of --tls-cert, --tls-key and --tls-client-ca, for every
+  // listener that speaks TLS; nullopt without --tls-cert.
+  std::optional<transport::TlsServerFiles> TlsFiles() const;
 };
 
 // Read with CLI11, as orvala-cli reads its own. The options are long ones

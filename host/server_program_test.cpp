@@ -14,10 +14,12 @@
 
 #include <gmock/gmock.h>
 
+#include "common/error.h"
 #include "registry/database_location.h"
 #include "transport/activation.h"
 #include "transport/client_connection.h"
 #include "tests/database_fixture.h"
+#include "transport/test_certificates.h"
 
 namespace orvala::host {
 namespace {
@@ -31,17 +33,32 @@ class ServerProgramTest : public ::testing::Test {
     setenv("ORVALA_RUNTIME_DIR", (dir_ / "run").c_str(), 1);
   }
 
-  // Starts the server with `args`; returns its process id.
-  pid_t Start(std::vector<std::string> args) {
+  // Starts the server with `args` (or `program` with them, its standard
+  // error into `err` when given); returns its process id.
+  pid_t Start(std::vector<std::string> args, const std::filesystem::path& err = {},
+              const char* program = ORVALA_SERVER_PROGRAM) {
     const pid_t pid = fork();
     if (pid == 0) {
-      std::vector<char*> argv = {const_cast<char*>(ORVALA_SERVER_PROGRAM)};
+      if (!err.empty() && !std::freopen(err.c_str(), "w", stderr)) _exit(126);
+      std::vector<char*> argv = {const_cast<char*>(program)};
       for (std::string& a : args) argv.push_back(a.data());
       argv.push_back(nullptr);
-      execv(ORVALA_SERVER_PROGRAM, argv.data());
+      execv(program, argv.data());
       _exit(127);
     }
     return pid;
+  }
+
+  // The text of a file, once it holds `wanted` (or after a while).
+  static std::string WaitForText(const std::filesystem::path& file, const std::string& wanted) {
+    std::string text;
+    for (int i = 0; i < 400 && text.find(wanted) == std::string::npos; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+      std::ostringstream read;
+      read << std::ifstream(file).rdbuf();
+      text = read.str();
+    }
+    return text;
   }
 
   // The exit status, or -1 when the process did not end in time.
@@ -118,9 +135,12 @@ TEST_F(ServerProgramTest, HelpListsEveryOptionAndAWrongCommandLineEndsWithTheUsa
   EXPECT_EQ(help.exit_status, 0);
   EXPECT_EQ(help.err, "");
   EXPECT_THAT(help.out, StartsWith("usage: orvala-server "));
-  for (const char* option : {"--headless", "--listen ADDR:PORT", "--secret-file FILE",
-                             "--socket-group GROUP", "--show-location", "--set-location PATH",
-                             "/regserver", "/unregserver", "-Embedding"}) {
+  for (const char* option :
+       {"--headless", "--listen ADDR:PORT", "--secret-file FILE", "--tls-cert FILE",
+        "--tls-key FILE", "--tls-client-ca FILE", "--allow-plaintext", "--socket-group GROUP",
+        "--max-connections N", "--max-pending N", "--max-frame-size SIZE", "--max-reply-size SIZE",
+        "--hello-timeout SECONDS", "--frame-timeout SECONDS", "--log-level info|debug",
+        "--show-location", "--set-location PATH", "/regserver", "/unregserver", "-Embedding"}) {
     EXPECT_THAT(help.out, HasSubstr(option));
   }
   EXPECT_EQ(Run({"-h"}, dir_.path()).out, help.out);
@@ -135,7 +155,17 @@ TEST_F(ServerProgramTest, HelpListsEveryOptionAndAWrongCommandLineEndsWithTheUsa
            {{"-Embedding", "--"}, "Unknown argument: --"},
            {{"--listen"}, "Missing value after --listen"},
            {{"--listen", "127.0.0.1:0"},
-            "--listen needs --secret-file: a TCP listener requires a shared secret"},
+            "--listen needs --secret-file or --tls-client-ca: a TCP listener requires a shared "
+            "secret or client certificates"},
+           {{"--tls-cert", "c.pem"}, "--tls-cert and --tls-key go together"},
+           {{"--tls-client-ca", "ca.pem"}, "--tls-client-ca needs --tls-cert and --tls-key"},
+           {{"--log-level", "loud"}, "--log-level takes info or debug: loud"},
+           {{"--max-connections", "0"},
+            "--max-connections takes a positive number, with K, M or G for a size: 0"},
+           {{"--max-reply-size", "1T"},
+            "--max-reply-size takes a positive number, with K, M or G for a size: 1T"},
+           {{"--frame-timeout", "soon"},
+            "--frame-timeout takes a positive number of seconds: soon"},
        }) {
     const Ran ran = Run(c.args, dir_.path());
     EXPECT_EQ(ran.exit_status, 2) << c.complaint;
@@ -271,6 +301,94 @@ TEST_F(ServerProgramTest, StartedByHandItEndsCleanlyOnSigterm) {
   EXPECT_TRUE(Alive(pid));
   kill(pid, SIGTERM);
   EXPECT_EQ(WaitFor(pid), 0);
+}
+
+// Started by the service manager with a socket of its own, the server
+// serves that socket and binds none of its own.
+TEST_F(ServerProgramTest, StartedWithASocketPassedItServesThatSocket) {
+  registry::WriteDatabaseLocation(Registry(), orvala::testing::FreshDatabase(dir_).string());
+  const auto passed = dir_ / "passed.sock";
+  const auto err = dir_ / "server.err";
+  const pid_t pid = Start({"-l", passed.string(), "-E", "ORVALA_REGISTRY_DIR", "-E",
+                           "ORVALA_RUNTIME_DIR", ORVALA_SERVER_PROGRAM, "--headless"},
+                          err, "/usr/bin/systemd-socket-activate");
+  for (int i = 0; i < 200 && !std::filesystem::exists(passed); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  auto object = ConnectTo(passed);  // the server starts on this first connection
+  std::vector<Variant> none;
+  EXPECT_EQ(object->Invoke(*server::MethodByName("OpenDB"), none).status, S_OK);
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "run" / "orvala.sock"));
+  object.reset();
+  kill(pid, SIGTERM);
+  EXPECT_EQ(WaitFor(pid), 0);
+  const std::string log = WaitForText(err, "ended");
+  EXPECT_THAT(log, ::testing::HasSubstr("passed by the service manager")) << log;
+  EXPECT_TRUE(std::filesystem::exists(passed));  // the manager's, left in place
+}
+
+// TLS with the server's own options and its log: a client that trusts the
+// authority is served; one that trusts another is refused, and the log
+// says so with the peer's address. Nothing per call unless asked.
+TEST_F(ServerProgramTest, ATlsListenerAndWhatTheLogSays) {
+  registry::WriteDatabaseLocation(Registry(), orvala::testing::FreshDatabase(dir_).string());
+  orvala::testing::TestAuthority authority(dir_.path(), "Test CA");
+  orvala::testing::TestAuthority other(dir_.path(), "Other CA");
+  const auto cert = authority.Issue("server", "IP:127.0.0.1");
+  const auto secret = dir_ / "secret";
+  std::ofstream(secret) << "s3cret\n";
+  std::filesystem::permissions(secret, std::filesystem::perms::owner_read);
+  for (const char* level : {"info", "debug"}) {
+    SCOPED_TRACE(level);
+    const auto err = dir_ / (std::string(level) + ".err");
+    const pid_t pid = Start({"--headless", "--listen", "127.0.0.1:0", "--secret-file",
+                             secret.string(), "--tls-cert", cert.cert.string(), "--tls-key",
+                             cert.key.string(), "--log-level", level},
+                            err);
+    const std::string started = WaitForText(err, "with TLS");
+    const size_t at = started.find("TCP port ");
+    ASSERT_NE(at, std::string::npos) << started;
+    const std::string port = std::to_string(std::atoi(started.c_str() + at + 9));
+    transport::ConnectOptions options;
+    options.endpoint = "127.0.0.1:" + port;
+    options.secret = "s3cret";
+    options.tls = transport::TlsClientFiles{other.cert(), std::nullopt, std::nullopt};
+    EXPECT_THROW(transport::RemoteObject::Connect(options), orvala::Error);
+    options.tls->ca = authority.cert();
+    {
+      auto object = transport::RemoteObject::Connect(options);
+      std::vector<Variant> none;
+      EXPECT_EQ(object->Invoke(*server::MethodByName("OpenDB"), none).status, S_OK);
+    }
+    // orvala-cli, with the authority and without.
+    const auto cli = [&](const std::string& tls_args) {
+      const auto out = dir_ / "cli.out", errors = dir_ / "cli.err";
+      const std::string command = "echo GetSession | '" + std::string(ORVALA_CLI) +
+                                  "' --endpoint 127.0.0.1:" + port + " --secret-file '" +
+                                  secret.string() + "' " + tls_args + " > '" + out.string() +
+                                  "' 2> '" + errors.string() + "'";
+      const int status = std::system(command.c_str());
+      std::ostringstream printed, said;
+      printed << std::ifstream(out).rdbuf();
+      said << std::ifstream(errors).rdbuf();
+      return std::make_pair(WIFEXITED(status) ? WEXITSTATUS(status) : -1, printed.str() + said.str());
+    };
+    const auto served = cli("--tls-ca '" + authority.cert().string() + "'");
+    EXPECT_EQ(served.first, 0) << served.second;
+    EXPECT_THAT(served.second, ::testing::HasSubstr(R"("status":"0x00000000")"));
+    const auto refused = cli("--tls-ca '" + other.cert().string() + "'");
+    EXPECT_EQ(refused.first, 1) << refused.second;
+    EXPECT_THAT(refused.second, ::testing::HasSubstr("unable to get local issuer certificate"));
+    kill(pid, SIGTERM);
+    EXPECT_EQ(WaitFor(pid), 0);
+    const std::string log = WaitForText(err, "ended");
+    for (const char* line : {"and TCP port", "refused: TLS failure", "signed in",
+                             "object created for 127.0.0.1:", "(1 alive)", "object released",
+                             "(0 alive)", "ended"}) {
+      EXPECT_THAT(log, ::testing::HasSubstr(line)) << log;
+    }
+    EXPECT_EQ(log.find("call OpenDB") != std::string::npos, std::string(level) == "debug") << log;
+  }
 }
 
 }  // namespace

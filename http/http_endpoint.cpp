@@ -7,8 +7,10 @@
 
 #include "client/cli_parser.h"
 #include "common/error.h"
+#include "common/log.h"
 #include "http/openapi.h"
 #include "server/type_library.h"
+#include "transport/socket.h"
 
 namespace orvala::http {
 namespace {
@@ -81,73 +83,89 @@ Json MethodList() {
   return methods;
 }
 
-std::pair<std::string, int> SplitListen(const std::string& listen) {
-  const size_t colon = listen.rfind(':');
-  if (colon == std::string::npos) throw Error("--http wants ADDR:PORT, not " + listen);
-  std::string host = listen.substr(0, colon);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
-    host = host.substr(1, host.size() - 2);
-  }
-  const std::string port = listen.substr(colon + 1);
-  char* end = nullptr;
-  const long number = std::strtol(port.c_str(), &end, 10);
-  if (port.empty() || *end != '\0' || number < 0 || number > 65535) {
-    throw Error("--http wants ADDR:PORT, not " + listen);
-  }
-  return {host, static_cast<int>(number)};
+}  // namespace
+
+namespace {
+
+// The HTTP library's server: with TLS, over a context that the transport's
+// own TLS code sets up from the operator's files.
+std::unique_ptr<httplib::Server> MakeServer(const HttpOptions& options) {
+  if (!options.tls) return std::make_unique<httplib::Server>();
+  std::string failure = "the TLS context cannot be made";
+  auto server = std::make_unique<httplib::SSLServer>([&](SSL_CTX& ctx) {
+    try {
+      transport::ConfigureServerContext(ctx, *options.tls);
+      return true;
+    } catch (const Error& e) {
+      failure = e.message();
+      return false;
+    }
+  });
+  if (!server->is_valid()) throw Error(failure);
+  return server;
 }
 
 }  // namespace
-
-bool IsLoopbackAddress(const std::string& host) {
-  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
-}
 
 HttpEndpoint::HttpEndpoint(HttpOptions options, WebObjects::Factory factory, Metrics& metrics,
                            WebObjects::ObjectCountHandler on_object_count)
     : options_(std::move(options)),
       metrics_(metrics),
-      objects_(std::move(factory), options_.idle_timeout, std::move(on_object_count)),
-      server_(std::make_unique<httplib::Server>()) {
-  if (options_.secret.empty()) throw Error("the HTTP endpoint needs a secret (--secret-file)");
-  const auto [host, port] = SplitListen(options_.listen);
-  if (!IsLoopbackAddress(host) && !options_.allow_plaintext) {
+      objects_(std::move(factory), options_.idle_timeout, std::move(on_object_count)) {
+  const bool client_certificates = options_.tls && options_.tls->client_ca;
+  if ((!options_.secret || options_.secret->empty()) && !client_certificates) {
+    throw Error("the HTTP endpoint needs a secret (--secret-file) or client certificates");
+  }
+  const transport::Address address = transport::ParseTcpAddress(options_.listen);
+  if (!options_.tls && !options_.allow_plaintext && !transport::IsLoopback(address)) {
     throw Error("--http " + options_.listen +
                 " is not a loopback address: the secret would travel in the clear "
-                "(--allow-plaintext allows it)");
+                "(--tls-cert and --tls-key give it TLS; --allow-plaintext allows it)");
   }
+  server_ = MakeServer(options_);
   auto active = std::make_shared<std::atomic<size_t>>(0);
-  const size_t max_connections = options_.max_connections;
+  const size_t max_connections = options_.limits.max_connections;
   server_->new_task_queue = [this, active, max_connections] {
     // One thread more than the limit, to tell the next connection so.
     return new CountingQueue(max_connections + 1, *active, metrics_);
   };
   server_->set_pre_routing_handler(
-      [this, active, max_connections](const httplib::Request& req, httplib::Response& res) {
+      [this, active, max_connections, client_certificates](const httplib::Request& req,
+                                                           httplib::Response& res) {
         if (*active > max_connections) {
           metrics_.Refused(Transport::Http, "connections");
+          log::Info("HTTP connection from " + req.remote_addr + " refused: too many connections");
           res.set_header("Connection", "close");
           Problem(res, 503, "too many connections");
           return httplib::Server::HandlerResponse::Handled;
         }
         const bool guarded = req.path.rfind("/v1/", 0) == 0 || req.path == "/metrics";
-        if (!guarded) return httplib::Server::HandlerResponse::Unhandled;
+        // Over TLS with client certificates, the handshake checked one.
+        if (!guarded || client_certificates) return httplib::Server::HandlerResponse::Unhandled;
         const std::string authorization = req.get_header_value("Authorization");
         constexpr std::string_view kBearer = "Bearer ";
         if (authorization.rfind(kBearer, 0) != 0 ||
-            !SameSecret(authorization.substr(kBearer.size()), options_.secret)) {
+            !SameSecret(authorization.substr(kBearer.size()), *options_.secret)) {
           metrics_.Refused(Transport::Http, "secret");
+          log::Info("HTTP request refused: " + req.method + " " + req.path + " from " +
+                    req.remote_addr + " without the secret");
           res.set_header("WWW-Authenticate", "Bearer");
           Problem(res, 401, "the request does not present the server's secret");
           return httplib::Server::HandlerResponse::Handled;
         }
         return httplib::Server::HandlerResponse::Unhandled;
       });
-  server_->set_payload_max_length(options_.max_body_size);
-  server_->set_read_timeout(options_.read_timeout);
-  server_->set_write_timeout(options_.read_timeout);
-  server_->set_logger([this](const httplib::Request&, const httplib::Response& res) {
-    if (res.status == 413) metrics_.Refused(Transport::Http, "body_size");
+  server_->set_payload_max_length(options_.limits.max_frame_size);
+  server_->set_read_timeout(options_.limits.frame_timeout);
+  server_->set_write_timeout(options_.limits.frame_timeout);
+  server_->set_keep_alive_timeout(std::max<time_t>(
+      1, std::chrono::duration_cast<std::chrono::seconds>(options_.limits.hello_timeout).count()));
+  server_->set_logger([this](const httplib::Request& req, const httplib::Response& res) {
+    if (res.status == 413) {
+      metrics_.Refused(Transport::Http, "body_size");
+      log::Info("HTTP request from " + req.remote_addr + " refused: the body is too large");
+    }
+    log::Debug("HTTP " + req.method + " " + req.path + " " + std::to_string(res.status));
   });
   server_->set_exception_handler(
       [](const httplib::Request&, httplib::Response& res, std::exception_ptr error) {
@@ -164,6 +182,8 @@ HttpEndpoint::HttpEndpoint(HttpOptions options, WebObjects::Factory factory, Met
   if (!options_.web_root.empty() && !server_->set_mount_point("/", options_.web_root.string())) {
     throw Error("the console's folder " + options_.web_root.string() + " cannot be served");
   }
+  const std::string& host = address.host;
+  const int port = address.port;
   const int bound = port == 0 ? server_->bind_to_any_port(host)
                               : (server_->bind_to_port(host, port) ? port : -1);
   if (bound <= 0) throw Error("cannot listen for HTTP on " + options_.listen);
@@ -188,9 +208,11 @@ void HttpEndpoint::Stop() {
 
 void HttpEndpoint::Route() {
   httplib::Server& s = *server_;
-  s.Post("/v1/objects", [this](const httplib::Request&, httplib::Response& res) {
+  s.Post("/v1/objects", [this](const httplib::Request& req, httplib::Response& res) {
     try {
-      Reply(res, 201, Json{{"id", objects_.Create()}});
+      const std::string id = objects_.Create();
+      log::Info("HTTP object " + id + " created for " + req.remote_addr);
+      Reply(res, 201, Json{{"id", id}});
     } catch (const Error& e) {
       Problem(res, 503, std::string("the object cannot be created: ") + e.message());
     }
@@ -198,6 +220,7 @@ void HttpEndpoint::Route() {
   s.Delete(R"(/v1/objects/([0-9a-f]+))", [this](const httplib::Request& req,
                                                   httplib::Response& res) {
     if (objects_.Release(req.matches[1])) {
+      log::Info("HTTP object " + std::string(req.matches[1]) + " released");
       res.status = 204;
     } else {
       Problem(res, 404, "no object " + std::string(req.matches[1]));

@@ -3,8 +3,9 @@
 // metrics and the web console. docs/http.md describes every route.
 //
 // Every request for /v1/... and /metrics presents the shared secret as
-// "Authorization: Bearer SECRET": a loopback port is open to every local
-// user, unlike the owner-only local socket. The console's static files
+// "Authorization: Bearer SECRET", or comes over TLS with a client
+// certificate of the operator's authority: a loopback port is open to
+// every local user, unlike the owner-only local socket. The console's static files
 // (web/) carry no data and are served to anyone, so that a browser can
 // load the page that then asks for the secret.
 //
@@ -19,10 +20,13 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <optional>
 #include <thread>
 
 #include "http/metrics.h"
 #include "http/web_objects.h"
+#include "transport/limits.h"
+#include "transport/tls.h"
 
 namespace httplib {
 class Server;
@@ -32,27 +36,32 @@ namespace orvala::http {
 
 struct HttpOptions {
   std::string listen;  // "ADDR:PORT"; port 0 picks a free one
-  std::string secret;  // required: what requests present as their bearer token
-  // A listener on an address other than loopback would send the secret in
-  // the clear; it is refused unless the operator allows it.
+  // What requests present as their bearer token. Required unless TLS asks
+  // every client for a certificate (tls->client_ca), which then stands in
+  // for it.
+  std::optional<std::string> secret;
+  // TLS with the TCP listener's files (transport/tls.h).
+  std::optional<transport::TlsServerFiles> tls;
+  // Without TLS, a listener on an address other than loopback would send
+  // the secret in the clear; it is refused unless the operator allows it.
   bool allow_plaintext = false;
-  size_t max_connections = 64;               // served at once; one more is told 503
-  size_t max_body_size = size_t{64} << 20;   // a larger request body is told 413
-  std::chrono::milliseconds read_timeout{10'000};  // to read a request once it started
+  // The TCP listener's limits: max_connections served at once (one more is
+  // told 503), max_frame_size for a request body (a larger one is told
+  // 413), frame_timeout for a request to arrive whole and a reply to
+  // leave, hello_timeout for a connection to send its next request.
+  transport::Limits limits;
   std::chrono::milliseconds idle_timeout{30 * 60 * 1000};  // an unused object is released
   std::filesystem::path web_root;            // the console's files; empty: no console
   // The stored database location, shown by the console's status view.
   std::function<std::string()> database_location;
 };
 
-// True for 127.0.0.0/8, ::1 and "localhost".
-bool IsLoopbackAddress(const std::string& host);
-
 class HttpEndpoint {
  public:
   // Binds and starts serving. Throws Error when the address cannot be
-  // bound, the secret is missing, or a non-loopback address is asked for
-  // without allow_plaintext.
+  // bound, when neither the secret nor client certificates guard it, when
+  // the TLS files cannot be read, or for an address beyond loopback
+  // without TLS or allow_plaintext.
   HttpEndpoint(HttpOptions options, WebObjects::Factory factory, Metrics& metrics,
                WebObjects::ObjectCountHandler on_object_count = {});
   ~HttpEndpoint();

@@ -21,6 +21,7 @@
 #include "server/type_library.h"
 #include "tests/database_fixture.h"
 #include "tests/fault_server.h"
+#include "transport/test_certificates.h"
 
 namespace orvala::http {
 namespace {
@@ -35,11 +36,12 @@ constexpr auto kPatience = 30s;
 // orvala-server with --http on a free loopback port.
 class WebServer {
  public:
-  explicit WebServer(std::vector<std::string> extra_args = {}) {
+  explicit WebServer(std::vector<std::string> extra_args = {}, bool with_secret = true) {
     const auto secret = dir_ / "secret";
     std::ofstream(secret) << kSecret << "\n";
     chmod(secret.c_str(), 0600);
-    std::vector<std::string> args{"--http", "127.0.0.1:0", "--secret-file", secret.string()};
+    std::vector<std::string> args{"--http", "127.0.0.1:0"};
+    if (with_secret) args.insert(args.end(), {"--secret-file", secret.string()});
     args.insert(args.end(), extra_args.begin(), extra_args.end());
     server_ = std::make_unique<testing::ServerProgram>(
         dir_.path(), testing::FreshDatabase(dir_).string(), args);
@@ -77,19 +79,24 @@ Json Body(const httplib::Result& result) {
   return result->body.empty() ? Json() : Json::parse(result->body);
 }
 
-std::string NewObject(httplib::Client& client) {
+// Over httplib::Client or httplib::SSLClient.
+template <typename Client>
+std::string NewObject(Client& client) {
   const auto result = client.Post("/v1/objects");
   if (!result || result->status != 201) throw Error("no object: " + (result ? result->body : ""));
-  return Body(result).at("id").get<std::string>();
+  const Json body = Body(result);
+  return body.at("id").get<std::string>();
 }
 
-httplib::Result Call(httplib::Client& client, const std::string& id, const std::string& method,
+template <typename Client>
+httplib::Result Call(Client& client, const std::string& id, const std::string& method,
                      const Json& args = Json()) {
   return client.Post("/v1/objects/" + id + "/calls/" + method,
                      args.is_null() ? std::string() : args.dump(), "application/json");
 }
 
-Json CallOk(httplib::Client& client, const std::string& id, const std::string& method,
+template <typename Client>
+Json CallOk(Client& client, const std::string& id, const std::string& method,
             const Json& args = Json()) {
   const auto result = Call(client, id, method, args);
   if (!result || result->status != 200) {
@@ -457,16 +464,17 @@ class RawConnection {
   int fd_;
 };
 
-TEST_F(HttpTest, TheListenersLimitsHold) {
-  // Connections beyond the 64 served at once are told so. The idle ones
+TEST(HttpLimitsTest, TheOperatorsLimitsHold) {
+  WebServer server({"--max-connections", "8", "--max-frame-size", "1M", "--frame-timeout", "2"});
+  // Connections beyond the 8 served at once are told so. The idle ones
   // are opened one at a time, each once the server serves the one before
   // (its accept queue is short).
-  auto client = server_->Client();
+  auto client = server.Client();
   const auto deadline = std::chrono::steady_clock::now() + kPatience;
   std::vector<std::unique_ptr<RawConnection>> idle;
   const std::regex open_now("orvala_connections\\{transport=\"http\"\\} ([0-9]+)");
-  for (int i = 0; i < 63; ++i) {
-    idle.push_back(std::make_unique<RawConnection>(server_->port()));
+  for (int i = 0; i < 7; ++i) {
+    idle.push_back(std::make_unique<RawConnection>(server.port()));
     for (;;) {
       const std::string text = client->Get("/metrics")->body;
       std::smatch m;
@@ -476,7 +484,7 @@ TEST_F(HttpTest, TheListenersLimitsHold) {
       std::this_thread::sleep_for(5ms);
     }
   }
-  idle.push_back(std::make_unique<RawConnection>(server_->port()));
+  idle.push_back(std::make_unique<RawConnection>(server.port()));
   httplib::Result refused = client->Get("/v1/status");
   while (refused && refused->status == 200 && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(5ms);
@@ -493,14 +501,14 @@ TEST_F(HttpTest, TheListenersLimitsHold) {
   }
   ASSERT_TRUE(served);
   EXPECT_EQ(served->status, 200);
-  // A body larger than the limit (64 MiB) is refused before it is read.
-  RawConnection large(server_->port());
+  // A body larger than the limit is refused before it is read.
+  RawConnection large(server.port());
   large.Send(std::string("POST /v1/objects HTTP/1.1\r\nHost: x\r\nAuthorization: Bearer ") +
              kSecret + "\r\nContent-Length: 100000000\r\n\r\n");
   EXPECT_EQ(large.ReadToEnd("\r\n\r\n").rfind("HTTP/1.1 413", 0), 0u);
 
-  // A request that stops halfway is dropped after the read time (10 s).
-  RawConnection stalled(server_->port());
+  // A request that stops halfway is dropped after the frame time.
+  RawConnection stalled(server.port());
   stalled.Send("POST /v1/objects HTTP/1.1\r\nHost: x\r\n");
   const std::string dropped = stalled.ReadToEnd();
   EXPECT_EQ(dropped.find("<still open>"), std::string::npos);
@@ -524,6 +532,61 @@ TEST(HttpIdleTest, AnObjectUnusedForTheIdleTimeIsReleased) {
     std::this_thread::sleep_for(100ms);
   }
   EXPECT_EQ(Call(*client, id, "OpenDB")->status, 404);
+}
+
+// TLS with the TCP listener's options: the server's certificate, and
+// client certificates that stand in for the secret.
+class HttpTlsTest : public ::testing::Test {
+ protected:
+  HttpTlsTest() : authority_(certificates_.path(), "Orvala Test Authority") {
+    server_files_ = authority_.Issue("server", "IP:127.0.0.1");
+    client_files_ = authority_.Issue("client", "DNS:client");
+  }
+
+  std::unique_ptr<httplib::SSLClient> Client(int port, bool with_certificate) {
+    auto client = with_certificate
+                      ? std::make_unique<httplib::SSLClient>("127.0.0.1", port,
+                                                             client_files_.cert.string(),
+                                                             client_files_.key.string())
+                      : std::make_unique<httplib::SSLClient>("127.0.0.1", port);
+    client->set_ca_cert_path(authority_.cert().c_str());
+    client->enable_server_certificate_verification(true);
+    client->set_read_timeout(60, 0);
+    return client;
+  }
+
+  testing::TempDir certificates_;
+  testing::TestAuthority authority_;
+  testing::CertificateFiles server_files_, client_files_;
+};
+
+TEST_F(HttpTlsTest, TheEndpointSpeaksTlsWithTheListenersCertificate) {
+  WebServer server({"--tls-cert", server_files_.cert.string(), "--tls-key",
+                    server_files_.key.string()});
+  auto client = Client(server.port(), false);
+  client->set_bearer_token_auth(kSecret);
+  const std::string id = NewObject(*client);
+  EXPECT_EQ(CallOk(*client, id, "OpenDB").at("status"), "0x00000000");
+  EXPECT_EQ(client->Delete("/v1/objects/" + id)->status, 204);
+  // Without the secret, still refused; in plain text, not served at all.
+  auto anonymous = Client(server.port(), false);
+  EXPECT_EQ(anonymous->Post("/v1/objects", "", "application/json")->status, 401);
+  httplib::Client plain("127.0.0.1", server.port());
+  plain.set_bearer_token_auth(kSecret);
+  const auto refused = plain.Post("/v1/objects", "", "application/json");
+  EXPECT_TRUE(!refused || refused->status != 201);
+}
+
+TEST_F(HttpTlsTest, AClientCertificateStandsInForTheSecret) {
+  WebServer server({"--tls-cert", server_files_.cert.string(), "--tls-key",
+                    server_files_.key.string(), "--tls-client-ca", authority_.cert().string()},
+                   false);
+  auto client = Client(server.port(), true);
+  const std::string id = NewObject(*client);
+  EXPECT_EQ(CallOk(*client, id, "OpenDB").at("status"), "0x00000000");
+  EXPECT_EQ(client->Delete("/v1/objects/" + id)->status, 204);
+  // A client without a certificate does not get through the handshake.
+  EXPECT_FALSE(Client(server.port(), false)->Post("/v1/objects", "", "application/json"));
 }
 
 TEST(HttpOptionsTest, ANonLoopbackAddressWithoutTlsIsRefused) {

@@ -6,6 +6,7 @@
 #include <random>
 
 #include "common/error.h"
+#include "common/log.h"
 
 namespace orvala::http {
 namespace {
@@ -195,6 +196,10 @@ void WebObjects::WatchIdle() {
       }
     }
     // Released as a vanished client's object would be.
+    if (!idle.empty()) {
+      log::Info(std::to_string(idle.size()) + " HTTP object(s) released after " +
+                std::to_string(idle_timeout_.count() / 1000) + " s unused");
+    }
     for (auto& object : idle) Detach(std::move(object));
     MutexLock lock(mutex_);
     if (stopping_) return;

@@ -19,14 +19,60 @@ server::CallOutcome Disconnected() {
                              ClientError("The connection to the server was lost")};
 }
 
+// One answer: a frame, or the parts of one (wire.h). nullopt when the
+// stream failed or broke the rules of parts; a reply past `max_reply_size`
+// is read to its end and answered as kStatusReplyTooLarge, so that the
+// connection stays in step.
+std::optional<wire::ServerFrame> ReadAnswer(FrameSocket& socket, size_t max_frame_size,
+                                            size_t max_reply_size, Deadline deadline) {
+  std::vector<uint8_t> frame;
+  if (socket.ReadFrame(frame, max_frame_size, deadline) !=
+      FrameSocket::ReadResult::kFrame) {
+    return std::nullopt;
+  }
+  std::optional<wire::ReplyPart> part = wire::ReadReplyPart(frame);
+  if (!part) return wire::DecodeServerFrame(frame);
+  const uint64_t total = part->total;
+  const bool keep = total <= max_reply_size;
+  std::vector<uint8_t> body;
+  if (keep) body.reserve(static_cast<size_t>(total));
+  uint64_t got = 0;
+  for (;;) {
+    if (part->total != total || part->chunk.size() > total - got) {
+      throw Error("The parts of a reply do not add up");
+    }
+    if (keep) body.insert(body.end(), part->chunk.begin(), part->chunk.end());
+    got += part->chunk.size();
+    if (got == total) break;
+    if (socket.ReadFrame(frame, max_frame_size, deadline) !=
+        FrameSocket::ReadResult::kFrame) {
+      return std::nullopt;
+    }
+    part = wire::ReadReplyPart(frame);
+    if (!part) throw Error("A reply ended before its last part");
+  }
+  std::vector<uint8_t>().swap(frame);
+  if (!keep) {
+    return wire::CallReply{wire::kStatusReplyTooLarge, std::nullopt, {},
+                           ClientError("The reply is " + std::to_string(total) +
+                                       " bytes, more than this client's limit of " +
+                                       std::to_string(max_reply_size) +
+                                       " bytes: fetch the rows in slices (AS_GetRecords with a "
+                                       "Count) or ask for fewer at once")};
+  }
+  wire::ServerFrame answer = wire::DecodeServerFrame(body);
+  if (!std::holds_alternative<wire::CallReply>(answer)) throw Error("Only a call's reply comes in parts");
+  return answer;
+}
+
 // Reads the frame that must follow, or fails with an Error naming `step`.
 wire::ServerFrame ReadReply(FrameSocket& socket, size_t max_frame_size, const std::string& step,
-                            std::chrono::steady_clock::time_point deadline) {
-  std::vector<uint8_t> body;
-  if (socket.ReadFrame(body, max_frame_size, deadline) != FrameSocket::ReadResult::kFrame) {
+                            Deadline deadline) {
+  std::optional<wire::ServerFrame> answer = ReadAnswer(socket, max_frame_size, 0, deadline);
+  if (!answer) {
     throw Error::FromStatus(RPC_E_DISCONNECTED, "The server closed the connection during " + step);
   }
-  return wire::DecodeServerFrame(body);
+  return *std::move(answer);
 }
 
 // A Status frame that is a failure becomes an Error with its status.
@@ -47,9 +93,30 @@ std::unique_ptr<RemoteObject> RemoteObject::Connect(const ConnectOptions& option
                                : ParseEndpoint(options.endpoint);
   FrameSocket socket(transport::Connect(address, options.connect_timeout));
   const auto deadline = std::chrono::steady_clock::now() + options.connect_timeout;
+  if (options.tls) {
+    if (address.kind != Address::Kind::kTcp) throw Error("TLS is for TCP endpoints only");
+    const SslContext context = MakeClientContext(*options.tls);
+    socket.UseTls(ConnectTls(*context, socket.fd(), address.host, deadline));
+  }
 
-  const wire::ServerFrame greeting = ReadReply(socket, options.max_frame_size, "the greeting", deadline);
-  if (!std::holds_alternative<wire::Welcome>(greeting)) ExpectSuccess(greeting, "the greeting");
+  std::optional<wire::ServerFrame> greeting =
+      ReadAnswer(socket, options.max_frame_size, 0, deadline);
+  if (!greeting && !socket.tls_error().empty()) {
+    throw Error::FromStatus(wire::kStatusTlsFailure, "The server at " + address.ToString() +
+                                                         " refused the connection: " +
+                                                         socket.tls_error());
+  }
+  if (!greeting) {
+    // A TLS listener waits for the client's TLS hello and says nothing
+    // to a client that speaks plain text.
+    throw Error::FromStatus(
+        RPC_E_DISCONNECTED,
+        "The server at " + address.ToString() + " did not greet" +
+            (options.tls || address.kind != Address::Kind::kTcp
+                 ? std::string()
+                 : std::string(": if it listens with TLS, connect with TLS (--tls-ca)")));
+  }
+  if (!std::holds_alternative<wire::Welcome>(*greeting)) ExpectSuccess(*greeting, "the greeting");
 
   if (!socket.WriteAll(wire::EncodeFrame(wire::ClientFrame(wire::Hello{wire::kProtocolVersion, options.secret})))) {
     throw Error::FromStatus(RPC_E_DISCONNECTED, "The server closed the connection");
@@ -62,17 +129,14 @@ std::unique_ptr<RemoteObject> RemoteObject::Connect(const ConnectOptions& option
   }
   // Creating the object may take the server a while (it builds the
   // object's components); it is not bound by the connect timeout.
-  std::vector<uint8_t> body;
-  if (socket.ReadFrame(body, options.max_frame_size) != FrameSocket::ReadResult::kFrame) {
-    throw Error::FromStatus(RPC_E_DISCONNECTED,
-                            "The server closed the connection while creating the object");
-  }
-  ExpectSuccess(wire::DecodeServerFrame(body), "creating the object");
-  return std::unique_ptr<RemoteObject>(new RemoteObject(std::move(socket), options.max_frame_size));
+  ExpectSuccess(ReadReply(socket, options.max_frame_size, "creating the object", {}),
+                "creating the object");
+  return std::unique_ptr<RemoteObject>(
+      new RemoteObject(std::move(socket), options.max_frame_size, options.max_reply_size));
 }
 
-RemoteObject::RemoteObject(FrameSocket socket, size_t max_frame_size)
-    : socket_(std::move(socket)), max_frame_size_(max_frame_size) {}
+RemoteObject::RemoteObject(FrameSocket socket, size_t max_frame_size, size_t max_reply_size)
+    : socket_(std::move(socket)), max_frame_size_(max_frame_size), max_reply_size_(max_reply_size) {}
 
 RemoteObject::~RemoteObject() { Release(); }
 
@@ -85,14 +149,15 @@ void RemoteObject::DropLocked() { socket_.reset(); }
 
 std::optional<wire::ServerFrame> RemoteObject::ExchangeLocked(const wire::ClientFrame& frame) {
   if (!socket_) return std::nullopt;
-  std::vector<uint8_t> body;
-  if (!socket_->WriteAll(wire::EncodeFrame(frame)) ||
-      socket_->ReadFrame(body, max_frame_size_) != FrameSocket::ReadResult::kFrame) {
+  if (!socket_->WriteAll(wire::EncodeFrame(frame))) {
     DropLocked();
     return std::nullopt;
   }
   try {
-    return wire::DecodeServerFrame(body);
+    std::optional<wire::ServerFrame> answer =
+        ReadAnswer(*socket_, max_frame_size_, max_reply_size_, {});
+    if (!answer) DropLocked();
+    return answer;
   } catch (const Error&) {
     DropLocked();
     return std::nullopt;
@@ -100,8 +165,12 @@ std::optional<wire::ServerFrame> RemoteObject::ExchangeLocked(const wire::Client
 }
 
 server::CallOutcome RemoteObject::CallLocked(wire::CallRequest request, std::vector<Variant>& args) {
-  request.args = args;
-  const std::optional<wire::ServerFrame> answer = ExchangeLocked(request);
+  // The arguments are moved into the frame and back, never copied: they
+  // may hold a delta of many megabytes.
+  request.args = std::move(args);
+  wire::ClientFrame frame(std::move(request));
+  std::optional<wire::ServerFrame> answer = ExchangeLocked(frame);
+  args = std::move(std::get<wire::CallRequest>(frame).args);
   if (!answer) return Disconnected();
   if (auto* status = std::get_if<wire::StatusReply>(&*answer)) {
     // The server said why it will not go on, and closes.

@@ -17,7 +17,9 @@
 #include "common/mutex.h"
 #include "common/thread_annotations.h"
 #include "server/object_channel.h"
+#include "transport/limits.h"
 #include "transport/socket.h"
+#include "transport/tls.h"
 #include "transport/wire.h"
 
 namespace orvala::transport {
@@ -29,6 +31,12 @@ struct ConnectOptions {
   std::optional<Guid> clsid;  // the Orvala class unless given
   std::chrono::milliseconds connect_timeout{10'000};
   size_t max_frame_size = wire::kDefaultMaxFrameSize;
+  // The largest reply this client takes (a larger one travels in parts,
+  // which are read and dropped: the call fails, the connection stays).
+  size_t max_reply_size = Limits{}.max_reply_size;
+  // TLS to a TCP endpoint: the server's certificate is verified against
+  // `tls->ca` and its name against the endpoint's host.
+  std::optional<TlsClientFiles> tls;
 };
 
 class RemoteObject : public server::ObjectChannel {
@@ -71,10 +79,12 @@ class RemoteObject : public server::ObjectChannel {
   bool connected() const;
 
  private:
-  RemoteObject(FrameSocket socket, size_t max_frame_size);
+  RemoteObject(FrameSocket socket, size_t max_frame_size, size_t max_reply_size);
 
   // Sends one frame and reads the answer; nullopt (and the connection
-  // dropped) when either fails or the answer is not understood.
+  // dropped) when either fails or the answer is not understood. An answer
+  // larger than max_reply_size_ is read to its end and comes back as a
+  // CallReply that says so.
   std::optional<wire::ServerFrame> ExchangeLocked(const wire::ClientFrame& frame)
       REQUIRES(mutex_);
   server::CallOutcome CallLocked(wire::CallRequest request, std::vector<Variant>& args)
@@ -90,6 +100,7 @@ class RemoteObject : public server::ObjectChannel {
   mutable Mutex mutex_;
   std::optional<FrameSocket> socket_ GUARDED_BY(mutex_);  // nullopt once dropped
   const size_t max_frame_size_;
+  const size_t max_reply_size_;
 };
 
 }  // namespace orvala::transport

@@ -84,6 +84,12 @@ class TestObject : public server::ObjectChannel {
       return {S_OK, Variant::I4(0), std::nullopt};
     }
     if (name == "DestroyProvider") throw Error("Provider not found", 77);
+    if (name == "AS_DataRequest") {
+      // A result of as many bytes as asked, each its offset's low byte.
+      ByteArray bytes(static_cast<size_t>(args[1].ToInt32()));
+      for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
+      return {S_OK, Variant::Bytes(std::move(bytes)), std::nullopt};
+    }
     return {S_OK, std::nullopt, std::nullopt};
   }
 
@@ -429,7 +435,7 @@ TEST_F(EndpointTest, APeerThatVanishesMidCallLeavesTheOthersServed) {
 }
 
 TEST_F(EndpointTest, ConnectionsBeyondTheLimitAreToldSo) {
-  options_.max_connections = 2;
+  options_.limits.max_connections = 2;
   Start();
   auto a = Client();
   auto b = Client();
@@ -454,8 +460,154 @@ TEST_F(EndpointTest, ConnectionsBeyondTheLimitAreToldSo) {
   EXPECT_TRUE(c);
 }
 
+// Replies larger than one frame come in parts and are joined; past the
+// server's or the client's limit the call fails with a reason that names
+// the limit, and the connection goes on serving.
+TEST_F(EndpointTest, RepliesOfAnySizeComeInPartsUpToTheLimit) {
+  options_.limits.max_reply_size = size_t{100} << 20;
+  Start();
+  const server::MethodDef& request = *server::MethodByName("AS_DataRequest");
+  auto client = Client();
+  struct Case {
+    size_t size;
+    HResult status;
+  };
+  for (const Case& c : {Case{1000, S_OK}, Case{(size_t{64} << 20) + 1, S_OK},
+                        Case{(size_t{80} << 20) + 12345, S_OK},
+                        Case{size_t{101} << 20, wire::kStatusReplyTooLarge},
+                        Case{3, S_OK}}) {
+    SCOPED_TRACE(c.size);
+    std::vector<Variant> args = {Variant::BStr(u"P"), Variant::I4(static_cast<int32_t>(c.size))};
+    const server::CallOutcome outcome = client->Invoke(request, args);
+    ASSERT_EQ(outcome.status, c.status);
+    if (Failed(c.status)) {
+      ASSERT_TRUE(outcome.error);
+      EXPECT_NE(outcome.error->description.find("limit of 104857600 bytes"), std::string::npos)
+          << outcome.error->description;
+      EXPECT_NE(outcome.error->description.find("slices"), std::string::npos);
+      continue;
+    }
+    ASSERT_TRUE(outcome.result);
+    const ByteArray& bytes = outcome.result->bytes();
+    ASSERT_EQ(bytes.size(), c.size);
+    for (size_t i = 0; i < bytes.size(); i += 4099) ASSERT_EQ(bytes[i], static_cast<uint8_t>(i * 7));
+    EXPECT_EQ(bytes.back(), static_cast<uint8_t>((c.size - 1) * 7));
+  }
+  EXPECT_TRUE(client->connected());
+
+  // The client's own limit: the parts are read and dropped.
+  ConnectOptions small;
+  small.endpoint = "unix:" + options_.unix_path.string();
+  small.max_reply_size = size_t{70} << 20;
+  auto careful = RemoteObject::Connect(small);
+  std::vector<Variant> args = {Variant::BStr(u"P"), Variant::I4(80 << 20)};
+  const server::CallOutcome refused = careful->Invoke(request, args);
+  EXPECT_EQ(refused.status, wire::kStatusReplyTooLarge);
+  ASSERT_TRUE(refused.error);
+  EXPECT_NE(refused.error->description.find("limit of 73400320 bytes"), std::string::npos);
+  args = {Variant::BStr(u"P"), Variant::I4(10)};
+  EXPECT_EQ(careful->Invoke(request, args).status, S_OK);
+  EXPECT_EQ(args.size(), 2u);
+}
+
+// A frame that has started must arrive whole in time, however slowly its
+// bytes come; between frames a signed-in client may stay silent.
+TEST_F(EndpointTest, AFrameThatDribblesIsCutAndAnIdleClientIsNot) {
+  options_.limits.frame_timeout = 300ms;
+  Start();
+  auto idle = Client();
+  FrameSocket s = Raw();
+  Send(s, wire::Hello{});
+  EXPECT_EQ(StatusOf(Read(s)), S_OK);
+  // Long enough that it takes ten times the deadline to dribble whole.
+  const Bytes call = wire::EncodeFrame(
+      wire::ClientFrame(wire::GetIdsOfNames{{std::string(24, 'x')}}));
+  const auto started = std::chrono::steady_clock::now();
+  bool cut = false;
+  for (size_t i = 0; i < call.size() && !cut; ++i) {
+    cut = !s.WriteAll(std::span(call).subspan(i, 1));
+    std::this_thread::sleep_for(100ms);
+    Bytes body;
+    cut = cut || s.ReadFrame(body, wire::kDefaultMaxFrameSize, std::chrono::steady_clock::now()) ==
+                     FrameSocket::ReadResult::kClosed;
+  }
+  if (!cut) EXPECT_TRUE(UntilClosed(s).empty());
+  EXPECT_LT(std::chrono::steady_clock::now() - started, kPatience);
+  std::this_thread::sleep_for(400ms);  // longer than a frame may take
+  std::vector<Variant> args(1);
+  EXPECT_EQ(idle->Invoke(*server::MethodByName("GetSession"), args).status, S_OK);
+}
+
+// A peer that asks for a large reply and never reads it holds the
+// connection only as long as one frame may take to leave.
+TEST_F(EndpointTest, APeerThatDoesNotReadItsReplyIsLetGo) {
+  options_.limits.frame_timeout = 300ms;
+  Start();
+  FrameSocket s = Raw();
+  Send(s, wire::Hello{});
+  EXPECT_EQ(StatusOf(Read(s)), S_OK);
+  Send(s, wire::CreateObject{server::Library().clsid.ToString()});
+  EXPECT_EQ(StatusOf(Read(s)), S_OK);
+  Send(s, wire::CallRequest{wire::CallTarget::kSlot, server::MethodByName("AS_DataRequest")->slot,
+                            {Variant::BStr(u"P"), Variant::I4(80 << 20)}});
+  // Nothing is read: the server's send stalls, and it gives up.
+  ASSERT_TRUE(board_.WaitFor([&] { return board_.destroyed == 1; }));
+  ExpectServing();
+}
+
+// Connections that never say hello wait in a room of their own: they
+// cannot take the places of signed-in clients, and when they fill their
+// room the oldest of them leaves it for a newcomer.
+TEST_F(EndpointTest, SilentConnectionsCannotKeepOutOneThatSaysHello) {
+  options_.limits.max_pending = 4;
+  options_.limits.max_connections = 2;
+  options_.tcp_listen = "127.0.0.1:0";
+  options_.tcp_secret = "s3cret";
+  Start();
+  const std::string address = "127.0.0.1:" + std::to_string(*endpoint_->tcp_port());
+  std::vector<UniqueFd> flood;
+  for (int round = 0; round < 3; ++round) {
+    for (int i = 0; i < 8; ++i) flood.push_back(Connect(ParseEndpoint(address), 5s));
+    auto client = Client("s3cret", address);  // in while the flood goes on
+    std::vector<Variant> args(1);
+    EXPECT_EQ(client->Invoke(*server::MethodByName("GetSession"), args).status, S_OK);
+  }
+  // The signed-in places are a limit of their own (the last round's place
+  // frees once its thread has finished).
+  ASSERT_TRUE(board_.WaitFor([&] { return board_.destroyed == 3; }));
+  auto a = Client("s3cret", address);
+  std::unique_ptr<RemoteObject> b;
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (!b && std::chrono::steady_clock::now() < deadline) {
+    try {
+      b = Client("s3cret", address);
+    } catch (const Error&) {
+      std::this_thread::sleep_for(10ms);
+    }
+  }
+  ASSERT_TRUE(b);
+  try {
+    Client("s3cret", address);
+    ADD_FAILURE() << "a third signed-in connection was served";
+  } catch (const Error& e) {
+    EXPECT_EQ(e.status(), wire::kStatusServerTooBusy);
+  }
+  EXPECT_EQ(board_.created, 5);
+}
+
+TEST_F(EndpointTest, PlainTextBeyondLoopbackIsRefused) {
+  options_.tcp_listen = "192.0.2.1:7000";  // a documentation address, never bound here
+  options_.tcp_secret = "s3cret";
+  try {
+    Start();
+    ADD_FAILURE() << "listened in plain text beyond loopback";
+  } catch (const Error& e) {
+    EXPECT_NE(std::string(e.what()).find("--allow-plaintext"), std::string::npos) << e.what();
+  }
+}
+
 TEST_F(EndpointTest, AConnectionThatNeverSaysHelloIsClosed) {
-  options_.hello_timeout = 100ms;
+  options_.limits.hello_timeout = 100ms;
   Start();
   FrameSocket s = Raw();
   EXPECT_TRUE(UntilClosed(s).empty());

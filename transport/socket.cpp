@@ -15,6 +15,8 @@
 #include <charconv>
 #include <cstring>
 
+#include <openssl/err.h>
+
 #include "common/error.h"
 #include "transport/wire.h"
 
@@ -160,6 +162,7 @@ UniqueFd Connect(const Address& address, std::chrono::milliseconds timeout) {
       SetBlocking(fd.get(), true);
       const int one = 1;
       setsockopt(fd.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof(one));
+      EnableKeepAlive(fd.get());
       return fd;
     }
     last_error = std::strerror(errno);
@@ -200,6 +203,25 @@ UniqueFd ListenUnix(const std::filesystem::path& path, unsigned mode, std::optio
   return fd;
 }
 
+bool IsLoopback(const Address& address) {
+  if (address.kind != Address::Kind::kTcp) return true;
+  const AddrInfoList list = Resolve(address, true);
+  for (const addrinfo* ai = list.head; ai; ai = ai->ai_next) {
+    if (ai->ai_family == AF_INET) {
+      const auto* v4 = reinterpret_cast<const sockaddr_in*>(ai->ai_addr);
+      if ((ntohl(v4->sin_addr.s_addr) >> 24) != 127) return false;
+    } else if (ai->ai_family == AF_INET6) {
+      const in6_addr& a = reinterpret_cast<const sockaddr_in6*>(ai->ai_addr)->sin6_addr;
+      if (!IN6_IS_ADDR_LOOPBACK(&a) && !(IN6_IS_ADDR_V4MAPPED(&a) && a.s6_addr[12] == 127)) {
+        return false;
+      }
+    } else {
+      return false;
+    }
+  }
+  return list.head != nullptr;
+}
+
 UniqueFd ListenTcp(const Address& address, int backlog) {
   const AddrInfoList list = Resolve(address, true);
   std::string last_error = "no address";
@@ -227,68 +249,152 @@ uint16_t BoundPort(int fd) {
   return 0;
 }
 
-FrameSocket::Fill FrameSocket::ReadExactly(
-    uint8_t* out, size_t count, size_t* got,
-    std::optional<std::chrono::steady_clock::time_point> deadline) {
+bool WaitReady(int fd, short events, Deadline deadline) {
+  for (;;) {
+    int wait_ms = -1;
+    if (deadline) {
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+          *deadline - std::chrono::steady_clock::now());
+      if (left.count() <= 0) return false;
+      wait_ms = static_cast<int>(std::min<int64_t>(left.count(), 60'000));
+    }
+    pollfd p{fd, events, 0};
+    const int rc = poll(&p, 1, wait_ms);
+    if (rc > 0) return true;  // ready, or hung up: the next read or write says which
+    if (rc < 0 && errno != EINTR) return false;
+  }
+}
+
+void EnableKeepAlive(int fd) {
+  // Probes after a minute of silence, every 10 s, 6 times: a dead peer is
+  // given up after about two minutes.
+  const int on = 1, idle = 60, interval = 10, count = 6;
+  setsockopt(fd, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof(on));
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof(idle));
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof(interval));
+  setsockopt(fd, IPPROTO_TCP, TCP_KEEPCNT, &count, sizeof(count));
+}
+
+FrameSocket::FrameSocket(UniqueFd fd) : fd_(std::move(fd)) {
+  if (fd_.valid()) SetBlocking(fd_.get(), false);
+}
+
+ssize_t FrameSocket::ReadSome(uint8_t* out, size_t count, short* wait) {
+  *wait = 0;
+  if (ssl_) {
+    size_t got = 0;
+    if (SSL_read_ex(ssl_.get(), out, count, &got) == 1) return static_cast<ssize_t>(got);
+    switch (SSL_get_error(ssl_.get(), 0)) {
+      case SSL_ERROR_WANT_READ: *wait = POLLIN; return -1;
+      case SSL_ERROR_WANT_WRITE: *wait = POLLOUT; return -1;
+      case SSL_ERROR_ZERO_RETURN: return 0;
+      case SSL_ERROR_SSL: tls_error_ = TlsErrorText("TLS failed"); return 0;
+      default:
+        // A peer that closes without TLS's closing word, or a socket shut
+        // down under us, ends the stream as a plain close does.
+        ERR_clear_error();
+        return 0;
+    }
+  }
+  const ssize_t n = ::recv(fd_.get(), out, count, MSG_DONTWAIT);
+  if (n >= 0) return n;
+  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) {
+    *wait = POLLIN;
+    return -1;
+  }
+  return errno == ECONNRESET ? 0 : -1;
+}
+
+ssize_t FrameSocket::WriteSome(const uint8_t* bytes, size_t count, short* wait) {
+  *wait = 0;
+  if (ssl_) {
+    size_t sent = 0;
+    if (SSL_write_ex(ssl_.get(), bytes, count, &sent) == 1) return static_cast<ssize_t>(sent);
+    switch (SSL_get_error(ssl_.get(), 0)) {
+      case SSL_ERROR_WANT_READ: *wait = POLLIN; return -1;
+      case SSL_ERROR_WANT_WRITE: *wait = POLLOUT; return -1;
+      default: ERR_clear_error(); return -1;
+    }
+  }
+  const ssize_t n = ::send(fd_.get(), bytes, count, MSG_NOSIGNAL | MSG_DONTWAIT);
+  if (n >= 0) return n;
+  if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR) *wait = POLLOUT;
+  return -1;
+}
+
+FrameSocket::Fill FrameSocket::ReadExactly(uint8_t* out, size_t count, size_t* got,
+                                           Deadline deadline) {
   *got = 0;
   while (*got < count) {
-    if (deadline) {
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-          *deadline - std::chrono::steady_clock::now());
-      if (left.count() <= 0) return Fill::kTimeout;
-      pollfd p{fd_.get(), POLLIN, 0};
-      const int rc = poll(&p, 1, static_cast<int>(left.count()) + 1);
-      if (rc < 0 && errno != EINTR) return Fill::kError;
-      if (rc <= 0) continue;
-    }
-    const ssize_t n = ::recv(fd_.get(), out + *got, count - *got, 0);
+    short wait = 0;
+    const ssize_t n = ReadSome(out + *got, count - *got, &wait);
     if (n > 0) {
       *got += static_cast<size_t>(n);
     } else if (n == 0) {
       return Fill::kEof;
-    } else if (errno != EINTR) {
-      return errno == ECONNRESET ? Fill::kEof : Fill::kError;
+    } else if (wait == 0) {
+      return Fill::kError;
+    } else if (!WaitReady(fd_.get(), wait, deadline)) {
+      return Fill::kTimeout;
     }
   }
   return Fill::kDone;
 }
 
 FrameSocket::ReadResult FrameSocket::ReadFrame(
-    std::vector<uint8_t>& body, size_t max_frame_size,
-    std::optional<std::chrono::steady_clock::time_point> deadline) {
+    std::vector<uint8_t>& body, size_t max_frame_size, Deadline deadline,
+    std::optional<std::chrono::milliseconds> frame_timeout) {
   body.clear();
+  const auto to_result = [](Fill fill, bool started) {
+    switch (fill) {
+      case Fill::kDone: return ReadResult::kFrame;
+      case Fill::kEof: return started ? ReadResult::kTruncated : ReadResult::kClosed;
+      case Fill::kTimeout: return ReadResult::kTimeout;
+      case Fill::kError: break;
+    }
+    return ReadResult::kError;
+  };
   uint8_t prefix[wire::kLengthPrefixSize];
   size_t got = 0;
-  switch (ReadExactly(prefix, sizeof(prefix), &got, deadline)) {
-    case Fill::kDone: break;
-    case Fill::kEof: return got == 0 ? ReadResult::kClosed : ReadResult::kTruncated;
-    case Fill::kTimeout: return ReadResult::kTimeout;
-    case Fill::kError: return ReadResult::kError;
+  // The first byte may be as late as the caller allows; from there on the
+  // frame's own deadline runs too.
+  if (const Fill first = ReadExactly(prefix, 1, &got, deadline); first != Fill::kDone) {
+    return to_result(first, false);
+  }
+  if (frame_timeout) {
+    const auto frame_deadline = std::chrono::steady_clock::now() + *frame_timeout;
+    if (!deadline || frame_deadline < *deadline) deadline = frame_deadline;
+  }
+  if (const Fill rest = ReadExactly(prefix + 1, sizeof(prefix) - 1, &got, deadline);
+      rest != Fill::kDone) {
+    return to_result(rest, true);
   }
   const uint32_t length = wire::ReadLengthPrefix(std::span<const uint8_t, 4>(prefix));
   if (length == 0) return ReadResult::kEmpty;
   if (length > max_frame_size) return ReadResult::kTooLarge;
+  // The body's size is known now: one allocation when it is small, steps
+  // that follow the bytes that arrive when it is large.
+  body.reserve(std::min<size_t>(length, kReadStep));
   while (body.size() < length) {
     const size_t at = body.size();
     const size_t step = std::min<size_t>(kReadStep, length - at);
+    if (at + step > body.capacity()) body.reserve(std::min<size_t>(length, 2 * body.capacity()));
     body.resize(at + step);
-    switch (ReadExactly(body.data() + at, step, &got, deadline)) {
-      case Fill::kDone: break;
-      case Fill::kEof: return ReadResult::kTruncated;
-      case Fill::kTimeout: return ReadResult::kTimeout;
-      case Fill::kError: return ReadResult::kError;
+    if (const Fill fill = ReadExactly(body.data() + at, step, &got, deadline); fill != Fill::kDone) {
+      return to_result(fill, true);
     }
   }
   return ReadResult::kFrame;
 }
 
-bool FrameSocket::WriteAll(std::span<const uint8_t> bytes) {
+bool FrameSocket::WriteAll(std::span<const uint8_t> bytes, Deadline deadline) {
   size_t sent = 0;
   while (sent < bytes.size()) {
-    const ssize_t n = ::send(fd_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    short wait = 0;
+    const ssize_t n = WriteSome(bytes.data() + sent, bytes.size() - sent, &wait);
     if (n > 0) {
       sent += static_cast<size_t>(n);
-    } else if (n < 0 && errno != EINTR) {
+    } else if (wait == 0 || !WaitReady(fd_.get(), wait, deadline)) {
       return false;
     }
   }

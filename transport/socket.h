@@ -6,7 +6,7 @@
 // peer is an ordinary failed write.
 //
 // A FrameSocket belongs to one thread at a time; Shutdown() alone may be
-// called from another thread to wake a blocked read.
+// called from another thread to wake a blocked read or write.
 #pragma once
 
 #include <chrono>
@@ -16,9 +16,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 #include "common/unique_fd.h"
+#include "transport/tls.h"
 
 namespace orvala::transport {
 
@@ -54,16 +56,39 @@ UniqueFd Connect(const Address& address, std::chrono::milliseconds timeout);
 UniqueFd ListenUnix(const std::filesystem::path& path, unsigned mode, std::optional<unsigned> group,
                     int backlog);
 
+// Whether every address that `address` names is a loopback address
+// (127.0.0.0/8, ::1), so that nothing it carries leaves the machine.
+bool IsLoopback(const Address& address);
+
 // A listening TCP socket bound to `address` (port 0 picks a free port).
 UniqueFd ListenTcp(const Address& address, int backlog);
 // The port a socket is bound to.
 uint16_t BoundPort(int fd);
 
+// Waits until `fd` is ready for `events` (POLLIN, POLLOUT), or forever
+// without a deadline; false when the deadline passed or poll failed.
+bool WaitReady(int fd, short events,
+               std::optional<std::chrono::steady_clock::time_point> deadline);
+
+// Turns on TCP keepalive, so that a peer that vanished without a word (a
+// machine switched off, a cable pulled) is noticed within minutes even on
+// a connection that is idle between calls.
+void EnableKeepAlive(int fd);
+
+using Deadline = std::optional<std::chrono::steady_clock::time_point>;
+
 class FrameSocket {
  public:
-  explicit FrameSocket(UniqueFd fd) : fd_(std::move(fd)) {}
+  // Takes a connected socket and makes it non-blocking: every wait is a
+  // poll with the caller's deadline.
+  explicit FrameSocket(UniqueFd fd);
 
   int fd() const { return fd_.get(); }
+
+  // From here on, bytes travel through this TLS session (its handshake
+  // done on fd()).
+  void UseTls(SslSession ssl) { ssl_ = std::move(ssl); }
+  bool tls() const { return ssl_ != nullptr; }
 
   enum class ReadResult {
     kFrame,     // `body` holds the next frame's body
@@ -74,24 +99,38 @@ class FrameSocket {
     kTimeout,   // the deadline passed
     kError,     // the socket failed
   };
-  // Reads one frame of at most `max_frame_size` bytes. The body buffer
+  // Reads one frame of at most `max_frame_size` bytes. `deadline` bounds
+  // the whole read; `frame_timeout`, when given, bounds the time from the
+  // frame's first byte to its last, so that a peer may be silent between
+  // frames as long as it likes but cannot dribble one. The body buffer
   // grows with the bytes that actually arrive, so a length prefix alone
   // never makes it allocate the announced size.
-  ReadResult ReadFrame(std::vector<uint8_t>& body, size_t max_frame_size,
-                       std::optional<std::chrono::steady_clock::time_point> deadline = {});
+  ReadResult ReadFrame(std::vector<uint8_t>& body, size_t max_frame_size, Deadline deadline = {},
+                       std::optional<std::chrono::milliseconds> frame_timeout = {});
 
-  // Writes all of `bytes`; false when the peer is gone.
-  bool WriteAll(std::span<const uint8_t> bytes);
+  // Writes all of `bytes` by `deadline`; false when the peer is gone or
+  // the deadline passed.
+  bool WriteAll(std::span<const uint8_t> bytes, Deadline deadline = {});
 
   // Ends both directions; a read blocked in another thread returns.
   void Shutdown();
 
+  // Why TLS failed on the last read, as OpenSSL said (empty when it did
+  // not): a peer's refusal (a missing client certificate) arrives so.
+  const std::string& tls_error() const { return tls_error_; }
+
  private:
   enum class Fill { kDone, kEof, kTimeout, kError };
-  Fill ReadExactly(uint8_t* out, size_t count, size_t* got,
-                   std::optional<std::chrono::steady_clock::time_point> deadline);
+  Fill ReadExactly(uint8_t* out, size_t count, size_t* got, Deadline deadline);
+  // One read or write of at most `count` bytes: the count moved, 0 at the
+  // end of the stream, or -1 with `*wait` set to what to poll for (0: the
+  // socket failed).
+  ssize_t ReadSome(uint8_t* out, size_t count, short* wait);
+  ssize_t WriteSome(const uint8_t* bytes, size_t count, short* wait);
 
   UniqueFd fd_;
+  SslSession ssl_;  // declared after fd_: freed before the socket closes
+  std::string tls_error_;
 };
 
 }  // namespace orvala::transport

@@ -1,5 +1,6 @@
 #include "transport/wire.h"
 
+#include <array>
 #include <limits>
 
 #include "common/error.h"
@@ -186,16 +187,6 @@ struct ServerEncoder {
     }
   }
 };
-
-std::vector<uint8_t> Prefixed(std::vector<uint8_t> body) {
-  if (body.size() > std::numeric_limits<uint32_t>::max()) throw Error("Frame too large to send");
-  const auto length = static_cast<uint32_t>(body.size());
-  std::vector<uint8_t> frame;
-  frame.reserve(kLengthPrefixSize + body.size());
-  for (int shift = 24; shift >= 0; shift -= 8) frame.push_back(static_cast<uint8_t>(length >> shift));
-  frame.insert(frame.end(), body.begin(), body.end());
-  return frame;
-}
 
 // ---- decoding ----
 
@@ -543,6 +534,58 @@ ServerFrame DecodeServerFrame(std::span<const uint8_t> body) {
 
 std::vector<uint8_t> EncodeFrame(const ClientFrame& frame) { return Prefixed(EncodeBody(frame)); }
 std::vector<uint8_t> EncodeFrame(const ServerFrame& frame) { return Prefixed(EncodeBody(frame)); }
+
+namespace {
+
+// The 4-byte big-endian length prefix of a body of `size` bytes.
+std::array<uint8_t, kLengthPrefixSize> LengthPrefix(uint64_t size) {
+  if (size > std::numeric_limits<uint32_t>::max()) throw Error("Frame too large to send");
+  const auto length = static_cast<uint32_t>(size);
+  return {static_cast<uint8_t>(length >> 24), static_cast<uint8_t>(length >> 16),
+          static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
+}
+
+}  // namespace
+
+std::vector<uint8_t> Prefixed(std::vector<uint8_t> body) {
+  const auto prefix = LengthPrefix(body.size());
+  // In place: the encoder's buffer usually has the room already.
+  body.insert(body.begin(), prefix.begin(), prefix.end());
+  return body;
+}
+
+std::vector<uint8_t> ReplyPartHead(uint64_t total, size_t chunk_size) {
+  Writer w;
+  WriteKind(w, FrameKind::kReplyPart, 2);
+  w.Unsigned(total);
+  std::vector<uint8_t> head = w.Take();
+  // The head of a byte string of `chunk_size` bytes is that of the
+  // unsigned integer `chunk_size` with major type 2 in place of 0.
+  Writer length;
+  length.Unsigned(chunk_size);
+  std::vector<uint8_t> length_head = length.Take();
+  length_head[0] |= static_cast<uint8_t>(static_cast<uint8_t>(Major::Bytes) << 5);
+  head.insert(head.end(), length_head.begin(), length_head.end());
+  const auto prefix = LengthPrefix(head.size() + chunk_size);
+  head.insert(head.begin(), prefix.begin(), prefix.end());
+  return head;
+}
+
+std::optional<ReplyPart> ReadReplyPart(std::span<const uint8_t> body) {
+  // [22, ...]: a three-item array whose first item is the kind.
+  if (body.size() < 2 || body[0] != 0x83 || body[1] != static_cast<uint8_t>(FrameKind::kReplyPart)) {
+    return std::nullopt;
+  }
+  Reader r(body);
+  r.ReadArrayHeader();
+  r.ReadUnsigned();
+  ReplyPart part;
+  part.total = r.ReadUnsigned();
+  part.chunk = r.ReadBytes();
+  r.ExpectEnd();
+  if (part.chunk.empty() || part.chunk.size() > part.total) r.Fail("a reply part out of bounds");
+  return part;
+}
 
 uint32_t ReadLengthPrefix(std::span<const uint8_t, kLengthPrefixSize> prefix) {
   return (uint32_t{prefix[0]} << 24) | (uint32_t{prefix[1]} << 16) | (uint32_t{prefix[2]} << 8) |

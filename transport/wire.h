@@ -26,12 +26,13 @@
 #include "common/variant.h"
 #include "server/call.h"
 #include "server/type_library.h"
+#include "transport/limits.h"
 
 namespace orvala::transport::wire {
 
 inline constexpr uint32_t kProtocolVersion = 1;
 inline constexpr size_t kLengthPrefixSize = 4;
-inline constexpr size_t kDefaultMaxFrameSize = size_t{64} << 20;
+inline constexpr size_t kDefaultMaxFrameSize = Limits{}.max_frame_size;
 // A decoded variant costs far more memory than its CBOR item (a one-byte
 // `undefined` becomes a whole Variant), so the items of one frame are
 // counted before any is decoded.
@@ -39,10 +40,23 @@ inline constexpr size_t kMaxItemsPerFrame = size_t{1} << 20;
 // The tag that marks a method result the method did not write.
 inline constexpr uint64_t kTagNotWritten = 20256;
 
+// A reply whose body is larger than this travels in parts (frames of kind
+// kReplyPart, [22, total: uint, chunk: bytes]) of at most kReplyPartSize
+// bytes of chunk each; the chunks, joined, are the body of the reply.
+// Every client reads frames of up to kDefaultMaxFrameSize.
+inline constexpr size_t kMaxSingleReplySize = kDefaultMaxFrameSize;
+inline constexpr size_t kReplyPartSize = size_t{16} << 20;
+
 // Statuses that the transport itself answers with.
 inline constexpr HResult kStatusServerTooBusy = static_cast<HResult>(0x800706BBu);
 inline constexpr HResult kStatusVersionMismatch = static_cast<HResult>(0x80010110u);
 inline constexpr HResult kStatusProtocolError = static_cast<HResult>(0x80010111u);
+// Client side only: the TLS handshake failed (a certificate that does not
+// verify, a server or client that does not speak TLS).
+inline constexpr HResult kStatusTlsFailure = static_cast<HResult>(0x80090326u);
+// A reply larger than the limit of the side that would have to hold it;
+// the call ran, its answer was not delivered, the connection stays.
+inline constexpr HResult kStatusReplyTooLarge = static_cast<HResult>(0x800706B9u);
 inline constexpr int32_t kDispidUnknown = -1;
 
 enum class FrameKind : uint8_t {
@@ -61,6 +75,7 @@ enum class FrameKind : uint8_t {
   kIdsOfNamesReply = 19,
   kTypeInfoReply = 20,
   kTypeLibraryReply = 21,
+  kReplyPart = 22,  // a piece of a reply too large for one frame
 };
 
 // ---- client to server ----
@@ -143,6 +158,23 @@ ServerFrame DecodeServerFrame(std::span<const uint8_t> body);
 // Whole frames: the length prefix and the body.
 std::vector<uint8_t> EncodeFrame(const ClientFrame& frame);
 std::vector<uint8_t> EncodeFrame(const ServerFrame& frame);
+
+// A whole frame around a body that is already encoded; the body is moved
+// in, not copied.
+std::vector<uint8_t> Prefixed(std::vector<uint8_t> body);
+
+// The length prefix and the CBOR head of one reply part that carries
+// `chunk_size` bytes of a reply body of `total` bytes; the chunk's bytes
+// follow it on the stream as they are.
+std::vector<uint8_t> ReplyPartHead(uint64_t total, size_t chunk_size);
+
+struct ReplyPart {
+  uint64_t total = 0;
+  std::span<const uint8_t> chunk;  // inside the frame's body
+};
+// The part in a frame body, or nullopt when the frame is not a part.
+// Throws Error on a malformed part.
+std::optional<ReplyPart> ReadReplyPart(std::span<const uint8_t> body);
 
 // The length a frame's prefix announces.
 uint32_t ReadLengthPrefix(std::span<const uint8_t, kLengthPrefixSize> prefix);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "common/error.h"
@@ -362,6 +363,42 @@ TEST(WireTest, MalformedServerBodiesAreRefused) {
 }
 
 // The example that docs/protocol.md gives, byte for byte.
+// A reply part as a general CBOR decoder reads it, for each size of
+// length head; parts that do not fit their total are refused; frames of
+// other kinds are not parts.
+TEST(WireTest, ReplyPartsAreFramesOfTheirOwnKind) {
+  for (const size_t size : {size_t{1}, size_t{23}, size_t{24}, size_t{300}, size_t{70000}}) {
+    SCOPED_TRACE(size);
+    const Bytes chunk(size, 0xAB);
+    Bytes frame = ReplyPartHead(size + 5, size);
+    frame.insert(frame.end(), chunk.begin(), chunk.end());
+    const FrameSplit split = SplitFrame(frame, kDefaultMaxFrameSize);
+    ASSERT_EQ(split.state, FrameSplit::State::kComplete);
+    ASSERT_EQ(split.consumed, frame.size());
+    cbor::Reader r(split.body);
+    r.ExpectArray(3);
+    EXPECT_EQ(r.ReadUnsigned(), 22u);
+    EXPECT_EQ(r.ReadUnsigned(), size + 5);
+    EXPECT_EQ(r.ReadBytes().size(), size);
+    const std::optional<ReplyPart> part = ReadReplyPart(split.body);
+    ASSERT_TRUE(part);
+    EXPECT_EQ(part->total, size + 5);
+    EXPECT_TRUE(std::equal(part->chunk.begin(), part->chunk.end(), chunk.begin(), chunk.end()));
+  }
+  const auto body = [](uint64_t total, size_t chunk) {
+    Bytes frame = ReplyPartHead(total, chunk);
+    frame.resize(frame.size() + chunk, 0);
+    return Bytes(frame.begin() + kLengthPrefixSize, frame.end());
+  };
+  EXPECT_THROW(ReadReplyPart(body(3, 4)), Error);  // more than the whole
+  EXPECT_THROW(ReadReplyPart(body(3, 0)), Error);  // an empty part
+  Bytes cut = body(10, 10);
+  cut.pop_back();
+  EXPECT_THROW(ReadReplyPart(cut), Error);
+  EXPECT_FALSE(ReadReplyPart(EncodeBody(ServerFrame(StatusReply{}))));
+  EXPECT_FALSE(ReadReplyPart(EncodeBody(ServerFrame(CallReply{}))));
+}
+
 TEST(WireTest, TheDocumentedExampleHolds) {
   const Bytes request = {0x84, 0x03, 0x01, 0x04, 0x82, 0x01, 0x6B, 'A', 'N', 'A',
                          'G',  'R',  'A',  'F',  'I',  'C',  'H',  'E'};
