@@ -225,6 +225,10 @@ int Serve(const host::ServerOptions& options, const registry::Registry& registry
   lifetime.set_endpoint(&endpoint);
   std::unique_ptr<http::HttpEndpoint> web;
   if (options.http) {
+    // The HTTP library writes TLS records with write(), which raises
+    // SIGPIPE when a client vanishes mid-reply: ignored, the write fails
+    // and only that connection ends.
+    signal(SIGPIPE, SIG_IGN);
     http::HttpOptions http_options;
     http_options.listen = *options.http;
     http_options.secret = endpoint_options.tcp_secret;

@@ -113,7 +113,8 @@ HttpEndpoint::HttpEndpoint(HttpOptions options, WebObjects::Factory factory, Met
       metrics_(metrics),
       objects_(std::move(factory), options_.idle_timeout, std::move(on_object_count)) {
   const bool client_certificates = options_.tls && options_.tls->client_ca;
-  if ((!options_.secret || options_.secret->empty()) && !client_certificates) {
+  if (options_.secret && options_.secret->empty()) options_.secret.reset();
+  if (!options_.secret && !client_certificates) {
     throw Error("the HTTP endpoint needs a secret (--secret-file) or client certificates");
   }
   const transport::Address address = transport::ParseTcpAddress(options_.listen);
@@ -130,8 +131,7 @@ HttpEndpoint::HttpEndpoint(HttpOptions options, WebObjects::Factory factory, Met
     return new CountingQueue(max_connections + 1, *active, metrics_);
   };
   server_->set_pre_routing_handler(
-      [this, active, max_connections, client_certificates](const httplib::Request& req,
-                                                           httplib::Response& res) {
+      [this, active, max_connections](const httplib::Request& req, httplib::Response& res) {
         if (*active > max_connections) {
           metrics_.Refused(Transport::Http, "connections");
           log::Info("HTTP connection from " + req.remote_addr + " refused: too many connections");
@@ -140,8 +140,10 @@ HttpEndpoint::HttpEndpoint(HttpOptions options, WebObjects::Factory factory, Met
           return httplib::Server::HandlerResponse::Handled;
         }
         const bool guarded = req.path.rfind("/v1/", 0) == 0 || req.path == "/metrics";
-        // Over TLS with client certificates, the handshake checked one.
-        if (!guarded || client_certificates) return httplib::Server::HandlerResponse::Unhandled;
+        // As on the TCP listener: with a secret, every request presents it
+        // (a client certificate too, when TLS asks for one); without, the
+        // certificate that the handshake checked replaces it.
+        if (!guarded || !options_.secret) return httplib::Server::HandlerResponse::Unhandled;
         const std::string authorization = req.get_header_value("Authorization");
         constexpr std::string_view kBearer = "Bearer ";
         if (authorization.rfind(kBearer, 0) != 0 ||

@@ -3,9 +3,9 @@
 // metrics and the web console. docs/http.md describes every route.
 //
 // Every request for /v1/... and /metrics presents the shared secret as
-// "Authorization: Bearer SECRET", or comes over TLS with a client
-// certificate of the operator's authority: a loopback port is open to
-// every local user, unlike the owner-only local socket. The console's static files
+// "Authorization: Bearer SECRET", or (without a secret) comes over TLS with
+// a client certificate of the operator's authority: a loopback port is
+// open to every local user, unlike the owner-only local socket. The console's static files
 // (web/) carry no data and are served to anyone, so that a browser can
 // load the page that then asks for the secret.
 //
@@ -37,8 +37,8 @@ namespace orvala::http {
 struct HttpOptions {
   std::string listen;  // "ADDR:PORT"; port 0 picks a free one
   // What requests present as their bearer token. Required unless TLS asks
-  // every client for a certificate (tls->client_ca), which then stands in
-  // for it.
+  // every client for a certificate (tls->client_ca), which then replaces
+  // it; with both, a request needs both.
   std::optional<std::string> secret;
   // TLS with the TCP listener's files (transport/tls.h).
   std::optional<transport::TlsServerFiles> tls;
