@@ -20,6 +20,11 @@
 extern char** environ;
 
 namespace orvala::testing {
+namespace {
+
+constexpr char kDieWithParent[] = "/usr/bin/setpriv";
+
+}  // namespace
 
 ChildProcess::ChildProcess(const std::vector<std::string>& argv,
                            const std::vector<std::string>& extra_env,
@@ -39,8 +44,13 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
     // Its messages too, so that the file tells why a server did not start.
     posix_spawn_file_actions_adddup2(&actions, 1, 2);
   }
+  // Started through setpriv, the child gets SIGKILL when the test's thread
+  // that started it ends, so that a test that crashes or is stopped by its
+  // timeout leaves no server behind.
+  std::vector<std::string> launched{kDieWithParent, "--pdeathsig", "KILL", "--"};
+  launched.insert(launched.end(), argv.begin(), argv.end());
   std::vector<char*> args;
-  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  for (const auto& a : launched) args.push_back(const_cast<char*>(a.c_str()));
   args.push_back(nullptr);
   // getenv takes the first entry of a name, so the given ones replace
   // those inherited.
@@ -175,6 +185,11 @@ std::unique_ptr<transport::RemoteObject> ServerProgram::Connect() const {
 
 int ServerProgram::Stop() {
   process_->Kill(SIGTERM);
+  return process_->Wait();
+}
+
+int ServerProgram::Kill() {
+  process_->Kill(SIGKILL);
   return process_->Wait();
 }
 

@@ -17,7 +17,8 @@ namespace orvala::testing {
 
 // A child process. Its standard input and output are pipes to the test
 // unless `output` names a file, which then takes its standard error too.
-// The destructor kills it and reaps it.
+// The destructor kills it and reaps it, and so does the end of the thread
+// that started it (a crash of the test included).
 class ChildProcess {
  public:
   ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,
@@ -61,6 +62,8 @@ class ServerProgram {
   std::unique_ptr<transport::RemoteObject> Connect() const;
   // Asks the server to end (SIGTERM) and returns its exit status.
   int Stop();
+  // Ends it the hard way (SIGKILL), as a crash would; its exit status.
+  int Kill();
 
   // Figures from /proc.
   int Threads() const;

@@ -44,7 +44,8 @@ bool FirebirdServerInstalled() {
   return std::filesystem::exists(kFirebirdProgram) && std::filesystem::exists(kSystemSecurityDatabase);
 }
 
-FirebirdServer::FirebirdServer(const std::filesystem::path& root) : root_(root), port_(FreeLoopbackPort()) {
+FirebirdServer::FirebirdServer(const std::filesystem::path& root, uint16_t port)
+    : root_(root), port_(port != 0 ? port : FreeLoopbackPort()) {
   std::filesystem::create_directories(root_ / "lock");
   for (const auto& entry : std::filesystem::directory_iterator(kFirebirdFiles)) {
     const auto name = entry.path().filename();

@@ -30,7 +30,8 @@ bool FirebirdServerInstalled();
 // project's password.
 class FirebirdServer {
  public:
-  explicit FirebirdServer(const std::filesystem::path& root);
+  // `port` 0 takes any free one.
+  explicit FirebirdServer(const std::filesystem::path& root, uint16_t port = 0);
 
   std::vector<std::string> Environment() const;
   uint16_t port() const { return port_; }

@@ -283,6 +283,7 @@ ssize_t FrameSocket::ReadSome(uint8_t* out, size_t count, short* wait) {
   *wait = 0;
   if (ssl_) {
     size_t got = 0;
+    const SigpipeHeld held;
     if (SSL_read_ex(ssl_.get(), out, count, &got) == 1) return static_cast<ssize_t>(got);
     switch (SSL_get_error(ssl_.get(), 0)) {
       case SSL_ERROR_WANT_READ: *wait = POLLIN; return -1;
@@ -309,6 +310,7 @@ ssize_t FrameSocket::WriteSome(const uint8_t* bytes, size_t count, short* wait) 
   *wait = 0;
   if (ssl_) {
     size_t sent = 0;
+    const SigpipeHeld held;
     if (SSL_write_ex(ssl_.get(), bytes, count, &sent) == 1) return static_cast<ssize_t>(sent);
     switch (SSL_get_error(ssl_.get(), 0)) {
       case SSL_ERROR_WANT_READ: *wait = POLLIN; return -1;

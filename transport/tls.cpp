@@ -4,6 +4,7 @@
 #include <openssl/err.h>
 #include <openssl/x509v3.h>
 #include <poll.h>
+#include <pthread.h>
 
 #include <functional>
 
@@ -66,6 +67,7 @@ SslSession Handshake(SSL_CTX& ctx, int fd, std::chrono::steady_clock::time_point
   if (!ssl || SSL_set_fd(ssl.get(), fd) != 1) throw Error(TlsErrorText("Cannot start TLS"));
   prepare(ssl.get());
   for (;;) {
+    const SigpipeHeld held;
     const int rc = step(ssl.get());
     if (rc == 1) return ssl;
     const int error = SSL_get_error(ssl.get(), rc);
@@ -80,6 +82,24 @@ SslSession Handshake(SSL_CTX& ctx, int fd, std::chrono::steady_clock::time_point
 }
 
 }  // namespace
+
+SigpipeHeld::SigpipeHeld() {
+  sigemptyset(&pipe_);
+  sigaddset(&pipe_, SIGPIPE);
+  sigset_t pending;
+  sigpending(&pending);
+  was_pending_ = sigismember(&pending, SIGPIPE) == 1;
+  pthread_sigmask(SIG_BLOCK, &pipe_, &old_);
+}
+
+SigpipeHeld::~SigpipeHeld() {
+  if (!was_pending_) {
+    const timespec now{0, 0};
+    while (sigtimedwait(&pipe_, nullptr, &now) == SIGPIPE) {
+    }
+  }
+  pthread_sigmask(SIG_SETMASK, &old_, nullptr);
+}
 
 std::string TlsErrorText(const std::string& fallback) {
   std::string text;

@@ -13,6 +13,7 @@
 #pragma once
 
 #include <openssl/ssl.h>
+#include <signal.h>
 
 #include <chrono>
 #include <filesystem>
@@ -65,6 +66,24 @@ SslContext MakeClientContext(const TlsClientFiles& files);
 SslSession AcceptTls(SSL_CTX& ctx, int fd, std::chrono::steady_clock::time_point deadline);
 SslSession ConnectTls(SSL_CTX& ctx, int fd, const std::string& host,
                       std::chrono::steady_clock::time_point deadline);
+
+// OpenSSL reads and writes a socket with read(2) and write(2), and write
+// raises SIGPIPE when the peer has gone: a program that has not ignored it
+// (any client program) would end there instead of seeing a lost
+// connection. While one of these lives, SIGPIPE is held back on this
+// thread; one that OpenSSL's calls raised meanwhile is taken away before
+// it is let go. Every call into OpenSSL on a socket holds one.
+class SigpipeHeld {
+ public:
+  SigpipeHeld();
+  ~SigpipeHeld();
+  SigpipeHeld(const SigpipeHeld&) = delete;
+  SigpipeHeld& operator=(const SigpipeHeld&) = delete;
+
+ private:
+  sigset_t pipe_, old_;
+  bool was_pending_ = false;
+};
 
 // OpenSSL's queued errors as one text (emptying the queue), or `fallback`.
 std::string TlsErrorText(const std::string& fallback);

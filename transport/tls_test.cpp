@@ -145,7 +145,9 @@ TEST_F(TlsTest, AClientCertificateFromTheAuthorityLetsTheClientIn) {
     options.secret.reset();
     const std::optional<Error> refused = Try(options);
     EXPECT_EQ(!refused, c.served) << (refused ? refused->what() : "served");
-    if (refused) EXPECT_EQ(refused->status(), wire::kStatusTlsFailure) << refused->what();
+    if (refused) {
+      EXPECT_EQ(refused->status(), wire::kStatusTlsFailure) << refused->what();
+    }
   }
   EXPECT_EQ(created_, 1);
 }
@@ -169,6 +171,20 @@ TEST_F(TlsTest, PlainTextAndTlsDoNotMix) {
   ASSERT_TRUE(refused);
   EXPECT_EQ(refused->status(), wire::kStatusTlsFailure) << refused->what();
   EXPECT_EQ(created_, 0);
+}
+
+// A TLS server that goes away leaves its client with a lost connection,
+// call after call; the client program goes on (SIGPIPE is not ignored
+// here, as in any client program that never thought of it).
+TEST_F(TlsTest, AServerThatGoesAwayLeavesTheClientALostConnection) {
+  Start(server_);
+  auto object = RemoteObject::Connect(Options(Trusting(authority_)));
+  std::vector<Variant> args(1);
+  ASSERT_EQ(object->Invoke(*server::MethodByName("GetSession"), args).status, S_OK);
+  endpoint_.reset();
+  for (int call = 0; call < 3; ++call) {
+    EXPECT_EQ(object->Invoke(*server::MethodByName("GetSession"), args).status, RPC_E_DISCONNECTED);
+  }
 }
 
 TEST_F(TlsTest, UnreadableOrMismatchedFilesStopTheServerFromStarting) {
