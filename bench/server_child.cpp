@@ -21,14 +21,16 @@ namespace orvala::bench {
 
 ServerChild::ServerChild(const std::filesystem::path& program,
                          const std::filesystem::path& registry_dir,
-                         const std::filesystem::path& runtime_dir)
+                         const std::filesystem::path& runtime_dir,
+                         const std::vector<std::string>& extra_args)
     : socket_(runtime_dir / "orvala.sock") {
   std::filesystem::create_directories(runtime_dir);
   setenv("ORVALA_REGISTRY_DIR", registry_dir.c_str(), 1);
   setenv("ORVALA_RUNTIME_DIR", runtime_dir.c_str(), 1);
   const std::string path = program.string();
-  std::vector<char*> argv = {const_cast<char*>(path.c_str()), const_cast<char*>("--headless"),
-                             nullptr};
+  std::vector<char*> argv = {const_cast<char*>(path.c_str()), const_cast<char*>("--headless")};
+  for (const std::string& arg : extra_args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
   // In a session of its own, as a server started as a service runs: the
   // scheduler then shares the cores between it and the benchmark's clients
   // as two groups, rather than as threads of one.

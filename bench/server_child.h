@@ -6,14 +6,17 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace orvala::bench {
 
 class ServerChild {
  public:
-  // Starts `program --headless` and waits until its local socket answers.
+  // Starts `program --headless` (then `extra_args`) and waits until its
+  // local socket answers.
   ServerChild(const std::filesystem::path& program, const std::filesystem::path& registry_dir,
-              const std::filesystem::path& runtime_dir);
+              const std::filesystem::path& runtime_dir,
+              const std::vector<std::string>& extra_args = {});
   // Asks it to stop (SIGTERM) and waits for it.
   ~ServerChild();
   ServerChild(const ServerChild&) = delete;

@@ -4,7 +4,8 @@
 #include <cmath>
 #include <limits>
 
-#include "client/packet_json.h"
+#include "common/ascii.h"
+#include "json/packet_json.h"
 #include "common/codepage.h"
 #include "common/error.h"
 #include "common/utf8.h"
@@ -12,6 +13,8 @@
 
 namespace orvala::client {
 namespace {
+
+using namespace orvala::json;
 
 using server::ArgDef;
 using server::ArgDirection;
@@ -207,6 +210,47 @@ void Convert(const MethodDef& method, size_t index, const Input& in, ParsedCall&
   }
 }
 
+std::vector<size_t> InArgs(const MethodDef& method) {
+  std::vector<size_t> in_args;
+  for (size_t k = 0; k < method.args.size(); ++k) {
+    if (method.args[k].direction != ArgDirection::Out) in_args.push_back(k);
+  }
+  return in_args;
+}
+
+// The call from its in and in-out arguments in interface order; a missing
+// one (nullopt, or past the end) takes its default where the method allows.
+ParsedCall Build(const MethodDef& method, const std::vector<std::optional<Input>>& inputs) {
+  const std::vector<size_t> in_args = InArgs(method);
+  const bool optional_tail = method.kind == server::InterfaceKind::AppServer;
+  const size_t needed = optional_tail ? std::min<size_t>(in_args.size(), 1) : in_args.size();
+  size_t given = 0;
+  for (size_t i = 0; i < inputs.size(); ++i) given += inputs[i] ? 1 : 0;
+  bool missing = inputs.size() < needed;
+  for (size_t i = 0; i < needed && i < inputs.size(); ++i) missing = missing || !inputs[i];
+  if (inputs.size() > in_args.size() || missing) {
+    throw Error(std::string(method.name) + " takes " + Signature(method, in_args) + ", " +
+                std::to_string(given) + " given");
+  }
+
+  ParsedCall call;
+  call.method = &method;
+  call.args.resize(method.args.size());
+  for (size_t i = 0; i < in_args.size(); ++i) {
+    const size_t k = in_args[i];
+    if (i >= inputs.size() || !inputs[i]) {
+      call.args[k] = DefaultOf(method.args[k]);
+      continue;
+    }
+    try {
+      Convert(method, k, *inputs[i], call);
+    } catch (const Error& e) {
+      throw Error(std::string("argument ") + method.args[k].name + ": " + e.message());
+    }
+  }
+  return call;
+}
+
 std::optional<ParsedCall> ParseLine(std::string_view line) {
   const std::vector<Word> words = SplitWords(line);
   if (words.empty()) return std::nullopt;
@@ -214,7 +258,7 @@ std::optional<ParsedCall> ParseLine(std::string_view line) {
   const MethodDef* method = name.bracketed ? nullptr : server::MethodByName(name.text);
   if (!method) throw Error("unknown method '" + name.text + "'");
 
-  std::vector<Input> inputs;
+  std::vector<std::optional<Input>> inputs;
   if (words.size() == 2 && words[1].bracketed && words[1].text[0] == '[') {
     Json array;
     try {
@@ -227,33 +271,7 @@ std::optional<ParsedCall> ParseLine(std::string_view line) {
     for (size_t i = 1; i < words.size(); ++i) inputs.push_back(Input{words[i], Json()});
   }
 
-  std::vector<size_t> in_args;
-  for (size_t k = 0; k < method->args.size(); ++k) {
-    if (method->args[k].direction != ArgDirection::Out) in_args.push_back(k);
-  }
-  const bool optional_tail = method->kind == server::InterfaceKind::AppServer;
-  const size_t needed = optional_tail ? std::min<size_t>(in_args.size(), 1) : in_args.size();
-  if (inputs.size() > in_args.size() || inputs.size() < needed) {
-    throw Error(std::string(method->name) + " takes " + Signature(*method, in_args) + ", " +
-                std::to_string(inputs.size()) + " given");
-  }
-
-  ParsedCall call;
-  call.method = method;
-  call.args.resize(method->args.size());
-  for (size_t i = 0; i < in_args.size(); ++i) {
-    const size_t k = in_args[i];
-    if (i >= inputs.size()) {
-      call.args[k] = DefaultOf(method->args[k]);
-      continue;
-    }
-    try {
-      Convert(*method, k, inputs[i], call);
-    } catch (const Error& e) {
-      throw Error(std::string("argument ") + method->args[k].name + ": " + e.message());
-    }
-  }
-  return call;
+  return Build(*method, inputs);
 }
 
 }  // namespace
@@ -263,6 +281,36 @@ std::optional<ParsedCall> ParseCallLine(std::string_view line) {
     return ParseLine(line);
   } catch (const Json::exception& e) {
     // A JSON value of the wrong kind deep inside an argument.
+    throw Error(e.what());
+  }
+}
+
+}  // namespace orvala::client
+
+namespace orvala::client {
+
+ParsedCall ParseCallArguments(const server::MethodDef& method, const Json& arguments) {
+  try {
+    std::vector<std::optional<Input>> inputs;
+    if (arguments.is_array()) {
+      for (const Json& element : arguments) inputs.push_back(Input{std::nullopt, element});
+    } else if (arguments.is_object()) {
+      const std::vector<size_t> in_args = InArgs(method);
+      inputs.resize(in_args.size());
+      for (const auto& [name, value] : arguments.items()) {
+        size_t i = 0;
+        while (i < in_args.size() && !EqualsIgnoreCase(method.args[in_args[i]].name, name)) ++i;
+        if (i == in_args.size()) {
+          throw Error(std::string(method.name) + " has no in or in-out argument " + name);
+        }
+        inputs[i] = Input{std::nullopt, value};
+      }
+      while (!inputs.empty() && !inputs.back()) inputs.pop_back();
+    } else if (!arguments.is_null()) {
+      throw Error("the arguments must be a JSON array or an object of name and value");
+    }
+    return Build(method, inputs);
+  } catch (const Json::exception& e) {
     throw Error(e.what());
   }
 }

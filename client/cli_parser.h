@@ -24,11 +24,13 @@
 #include <string_view>
 #include <vector>
 
-#include "client/variant_json.h"
+#include "json/variant_json.h"
 #include "common/variant.h"
 #include "server/type_library.h"
 
 namespace orvala::client {
+
+using json::Json;
 
 struct ParsedCall {
   const server::MethodDef* method = nullptr;
@@ -43,5 +45,12 @@ struct ParsedCall {
 // nullopt for a line without a call; an Error saying what is wrong with a
 // line that cannot be read.
 std::optional<ParsedCall> ParseCallLine(std::string_view line);
+
+// The same call from its arguments in JSON, as the HTTP endpoint takes
+// them: an array of the in and in-out arguments in interface order, or an
+// object of argument name (without regard to case) and value; null is no
+// arguments. Each value reads as the element of a JSON array on a line
+// does, and the same arguments may be left out. Fails with an Error.
+ParsedCall ParseCallArguments(const server::MethodDef& method, const Json& arguments);
 
 }  // namespace orvala::client

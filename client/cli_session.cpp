@@ -6,7 +6,7 @@
 #include <ostream>
 
 #include "packets/code_pages.h"
-#include "client/packet_json.h"
+#include "json/packet_json.h"
 #include "common/ascii.h"
 #include "common/codepage.h"
 #include "common/error.h"
@@ -16,14 +16,10 @@
 namespace orvala::client {
 namespace {
 
+using namespace orvala::json;
+
 constexpr int32_t kOptionMetadata = 1;
 constexpr int32_t kOptionReset = 2;
-
-std::string StatusText(HResult status) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(status));
-  return text;
-}
 
 bool IsOperation(const server::MethodDef& method, const char* name) {
   return std::string_view(method.name) == name;
@@ -103,9 +99,15 @@ std::string RowName(packets::UpdateKind kind, size_t number) {
          std::to_string(number);
 }
 
+Json Binary(const Variant& value) {
+  const ByteArray& bytes = value.bytes();
+  return Json::binary(std::vector<uint8_t>(bytes.begin(), bytes.end()));
+}
+
 // A packet argument that holds a parameter packet prints decoded.
-Json ParamsOrVariant(const Variant& value) {
+Json ParamsOrVariant(const Variant& value, PacketForm form) {
   if (value.type() != VarType::ByteArray) return VariantToJson(value);
+  if (form == PacketForm::Binary) return Binary(value);
   Json out = Json::object();
   out["params"] = ParamsToJson(packets::ParamPacketFromVariant(value));
   return out;
@@ -292,7 +294,19 @@ void CliSession::Decode(const server::MethodDef& method, const std::vector<Varia
   }
 }
 
-Json CliSession::Run(ParsedCall call) {
+void CliSession::KeepBinary(const server::MethodDef& method, const std::vector<Variant>& args,
+                            const Variant& result, Json& out) {
+  out["result"] = result.type() == VarType::ByteArray ? Binary(result) : VariantToJson(result);
+  if (IsOperation(method, "AS_GetRecords")) {
+    // Rows this session did not decode cannot complete a later delta.
+    fetched_.erase(KeyOf(args[0].bstr()));
+    out["recsOut"] = args[2].ToInt32();
+  } else if (IsOperation(method, "AS_ApplyUpdates")) {
+    out["errorCount"] = args[3].ToInt32();
+  }
+}
+
+Json CliSession::Run(ParsedCall call, PacketForm form) {
   const server::MethodDef& method = *call.method;
   const bool fetch = IsOperation(method, "AS_GetRecords");
   const bool apply = IsOperation(method, "AS_ApplyUpdates");
@@ -373,12 +387,18 @@ Json CliSession::Run(ParsedCall call) {
     out["error"] = outcome.error ? outcome.error->description : std::string();
     return out;
   }
-  if (outcome.result) Decode(method, call.args, *outcome.result, fetch_continues, out);
+  if (outcome.result) {
+    if (form == PacketForm::Binary) {
+      KeepBinary(method, call.args, *outcome.result, out);
+    } else {
+      Decode(method, call.args, *outcome.result, fetch_continues, out);
+    }
+  }
   Json outs = Json::object();
   for (size_t k = 0; k < method.args.size(); ++k) {
     const server::ArgDef& arg = method.args[k];
     if (arg.direction == server::ArgDirection::In) continue;
-    outs[arg.name] = ParamsOrVariant(call.args[k]);
+    outs[arg.name] = ParamsOrVariant(call.args[k], form);
   }
   if (!outs.empty()) out["out"] = std::move(outs);
   return out;

@@ -35,6 +35,11 @@
 
 namespace orvala::client {
 
+// How the packets of a call's answer appear in what Run returns: decoded
+// (packet_json.h), or as the binary packets themselves, JSON binary values
+// that a CBOR encoding carries as byte strings.
+enum class PacketForm { Decoded, Binary };
+
 class CliSession {
  public:
   explicit CliSession(server::ObjectChannel& channel) : channel_(channel) {}
@@ -42,7 +47,10 @@ class CliSession {
   // Runs one call and returns what it prints. Fails with an Error, and
   // sends nothing, when the call cannot be made: a delta in JSON that does
   // not fit the provider's fields, or whose old rows cannot be completed.
-  Json Run(ParsedCall call);
+  // With PacketForm::Binary the answer has "result" (the packet) in place
+  // of "fields"/"rows", "errors" and "params"; its rows are not kept for
+  // later deltas.
+  Json Run(ParsedCall call, PacketForm form = PacketForm::Decoded);
 
  private:
   struct Described {
@@ -55,6 +63,8 @@ class CliSession {
   void Remember(const std::u16string& provider, const packets::DataPacket& packet);
   void Decode(const server::MethodDef& method, const std::vector<Variant>& args,
               const Variant& result, bool fetch_continues, Json& out);
+  void KeepBinary(const server::MethodDef& method, const std::vector<Variant>& args,
+                  const Variant& result, Json& out);
 
   // What an applied delta changes in the fetched rows: per modified or
   // deleted row, the fetched row it found and what that row holds after

@@ -11,10 +11,14 @@
 #include <string>
 #include <vector>
 
-#include "client/variant_json.h"
+#include "json/variant_json.h"
 #include "driver/query.h"
 #include "registry/database_location.h"
 #include "server/server_fixture.h"
+
+namespace orvala::client {
+using json::Json;
+}  // namespace orvala::client
 
 namespace orvala::client::testing {
 

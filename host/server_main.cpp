@@ -25,6 +25,8 @@
 #include "host/main_window.h"
 #include "host/registration.h"
 #include "host/server_options.h"
+#include "http/http_endpoint.h"
+#include "http/metrics.h"
 #include "registry/database_location.h"
 #include "server/orvala.h"
 #include "server/type_library.h"
@@ -202,15 +204,56 @@ int Serve(const host::ServerOptions& options, const registry::Registry& registry
   // The catalogue and report modules come with the process state, before
   // any remote object can exist.
   server::ServerProcess process(registry);
+  http::Metrics metrics;
+  // The server ends after its last object over either transport.
+  std::atomic<size_t> socket_objects{0}, http_objects{0};
+  auto counted = [&](http::Transport transport, size_t count) {
+    (transport == http::Transport::Socket ? socket_objects : http_objects) = count;
+    metrics.SetObjects(transport, count);
+    lifetime.ObjectCount(socket_objects + http_objects);
+  };
+  auto factory = [&process, &metrics](http::Transport transport) {
+    return [&process, &metrics, transport]() -> std::unique_ptr<server::ObjectChannel> {
+      return std::make_unique<http::MeteredChannel>(std::make_unique<server::TOrvala>(process),
+                                                    metrics, transport);
+    };
+  };
+  const transport::EndpointOptions endpoint_options = EndpointOptionsFor(options);
   transport::ServerEndpoint endpoint(
-      EndpointOptionsFor(options), [&process] { return std::make_unique<server::TOrvala>(process); },
-      [&lifetime](size_t count) { lifetime.ObjectCount(count); });
+      endpoint_options, factory(http::Transport::Socket),
+      [&counted](size_t count) { counted(http::Transport::Socket, count); });
   lifetime.set_endpoint(&endpoint);
+  std::unique_ptr<http::HttpEndpoint> web;
+  if (options.http) {
+    // The HTTP library writes TLS records with write(), which raises
+    // SIGPIPE when a client vanishes mid-reply: ignored, the write fails
+    // and only that connection ends.
+    signal(SIGPIPE, SIG_IGN);
+    http::HttpOptions http_options;
+    http_options.listen = *options.http;
+    http_options.secret = endpoint_options.tcp_secret;
+    http_options.tls = endpoint_options.tls;
+    http_options.allow_plaintext = options.allow_plaintext;
+    http_options.limits = options.limits;
+    http_options.idle_timeout = std::chrono::seconds(options.http_idle_seconds);
+    http_options.web_root = options.web_root.value_or(ORVALA_WEB_ROOT);
+    http_options.database_location = [&registry] {
+      return registry::ReadDatabaseLocation(registry);
+    };
+    web = std::make_unique<http::HttpEndpoint>(
+        std::move(http_options), factory(http::Transport::Http), metrics,
+        [&counted](size_t count) { counted(http::Transport::Http, count); });
+  }
   {
     std::string serving = "serving on " + (endpoint.unix_path().empty() ? std::string("no local socket")
                                                                          : endpoint.unix_path().string());
     if (endpoint.tcp_port()) {
       serving += " and TCP port " + std::to_string(*endpoint.tcp_port()) +
+                 (options.tls_cert ? " with TLS" : "") +
+                 (options.tls_client_ca ? " and client certificates" : "");
+    }
+    if (web) {
+      serving += " and HTTP port " + std::to_string(web->port()) +
                  (options.tls_cert ? " with TLS" : "") +
                  (options.tls_client_ca ? " and client certificates" : "");
     }
@@ -222,7 +265,8 @@ int Serve(const host::ServerOptions& options, const registry::Registry& registry
 
   if (windows) {
     host::TfmMain main_window(process.sessions(), registry);
-    main_window.set_live_object_count([&endpoint] { return endpoint.object_count(); });
+    main_window.set_live_object_count(
+        [&endpoint, &web] { return endpoint.object_count() + (web ? web->object_count() : 0); });
     main_window.ShowAtStart();
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -234,6 +278,7 @@ int Serve(const host::ServerOptions& options, const registry::Registry& registry
     while (!lifetime.ShouldEnd(std::chrono::milliseconds(200))) {
     }
   }
+  if (web) web->Stop();
   endpoint.Stop();  // releases every object: open transactions roll back, connections close
   log::Info("ended");
   return 0;

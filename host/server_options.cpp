@@ -24,6 +24,7 @@ const char* ServerUsage() {
         "                     [--max-frame-size SIZE] [--max-reply-size SIZE]\n"
         "                     [--hello-timeout SECONDS] [--frame-timeout SECONDS]\n"
         "                     [--log-level info|debug]\n"
+        "                     [--http ADDR:PORT [--http-idle-timeout SECONDS] [--web-root DIR]]\n"
         "       orvala-server --show-location | --set-location PATH\n"
         "       orvala-server /regserver | /unregserver | -Embedding\n";
     text += "Limits of each listener (defaults): --max-connections " +
@@ -108,6 +109,10 @@ ServerOptions ParseServerOptions(int argc, const char* const argv[]) {
                           {"--max-frame-size", {}},  {"--max-reply-size", {}},
                           {"--hello-timeout", {}},   {"--frame-timeout", {}}};
   for (LimitOption& l : limits) l.option = app.add_option(l.name, l.text);
+  std::string http, web_root;
+  CLI::Option* http_option = app.add_option("--http", http);
+  app.add_option("--http-idle-timeout", options.http_idle_seconds)->check(CLI::PositiveNumber);
+  CLI::Option* web_root_option = app.add_option("--web-root", web_root);
   app.add_flag("--show-location", options.show_location);
   CLI::Option* set_location_option = app.add_option("--set-location", set_location);
   app.add_flag("--help", options.help);
@@ -132,6 +137,8 @@ ServerOptions ParseServerOptions(int argc, const char* const argv[]) {
   if (secret_option->count() > 0) options.secret_file = secret_file;
   if (group_option->count() > 0) options.socket_group = socket_group;
   if (set_location_option->count() > 0) options.set_location = set_location;
+  if (http_option->count() > 0) options.http = http;
+  if (web_root_option->count() > 0) options.web_root = web_root;
   if (tls_cert_option->count() > 0) options.tls_cert = tls_cert;
   if (tls_key_option->count() > 0) options.tls_key = tls_key;
   if (tls_client_ca_option->count() > 0) options.tls_client_ca = tls_client_ca;
@@ -160,6 +167,11 @@ ServerOptions ParseServerOptions(int argc, const char* const argv[]) {
     throw Error(
         "--listen needs --secret-file or --tls-client-ca: a TCP listener requires a shared secret "
         "or client certificates");
+  }
+  if (options.http && !options.secret_file && !options.tls_client_ca) {
+    throw Error(
+        "--http needs --secret-file or --tls-client-ca: every request must present the shared "
+        "secret or a client certificate");
   }
   return options;
 }

@@ -29,6 +29,9 @@ struct ServerOptions {
   // --max-reply-size SIZE, --hello-timeout SECONDS, --frame-timeout SECONDS
   transport::Limits limits;
   log::Level log_level = log::Level::kInfo;  // --log-level info|debug
+  std::optional<std::string> http;        // --http ADDR:PORT (the web transport; TLS and limits as TCP's)
+  int http_idle_seconds = 30 * 60;        // --http-idle-timeout SECONDS: an unused object is released
+  std::optional<std::string> web_root;    // --web-root DIR: the console's files
   bool show_location = false;             // --show-location: print it and whether it answers
   std::optional<std::string> set_location;  // --set-location PATH: store it and end
   bool help = false;

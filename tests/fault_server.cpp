@@ -41,6 +41,8 @@ ChildProcess::ChildProcess(const std::vector<std::string>& argv,
   } else {
     posix_spawn_file_actions_addopen(&actions, 1, output.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
                                      0600);
+    // Its messages too, so that the file tells why a server did not start.
+    posix_spawn_file_actions_adddup2(&actions, 1, 2);
   }
   // Started through setpriv, the child gets SIGKILL when the test's thread
   // that started it ends, so that a test that crashes or is stopped by its

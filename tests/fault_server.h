@@ -16,9 +16,9 @@
 namespace orvala::testing {
 
 // A child process. Its standard input and output are pipes to the test
-// unless `output` names a file. The destructor kills it and reaps it, and
-// so does the end of the thread that started it (a crash of the test
-// included).
+// unless `output` names a file, which then takes its standard error too.
+// The destructor kills it and reaps it, and so does the end of the thread
+// that started it (a crash of the test included).
 class ChildProcess {
  public:
   ChildProcess(const std::vector<std::string>& argv, const std::vector<std::string>& extra_env,

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "client/orvala_proxy.h"
-#include "client/packet_json.h"
+#include "json/packet_json.h"
 #include "common/error.h"
 #include "driver/administrator.h"
 #include "driver/connection.h"
@@ -127,7 +127,7 @@ class LoadClient {
     for (const std::string& json : {insert, modify}) {
       Variant delta;
       try {
-        const auto packet = client::DeltaFromJson(client::Json::parse(json), fields_, "WINDOWS-1252");
+        const auto packet = json::DeltaFromJson(json::Json::parse(json), fields_, "WINDOWS-1252");
         delta = Variant::Bytes(packets::Encode(packet, packets::Encoding::Binary));
       } catch (const std::exception& e) {
         figures_.Fail(std::string("delta: ") + e.what());

@@ -1,4 +1,5 @@
-// Packets as orvala-cli prints and reads them.
+// Packets in JSON, as orvala-cli and the HTTP endpoint print and read them
+// (docs/json.md).
 //
 // A field prints as {"name","type","size","required"} (type as the packet
 // names it: "Integer", "String", "TimeStamp", ...), a nested field as
@@ -21,11 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "client/variant_json.h"
+#include "json/variant_json.h"
 #include "common/codepage.h"
 #include "packets/packet.h"
 
-namespace orvala::client {
+namespace orvala::json {
 
 Json FieldsToJson(const std::vector<packets::Field>& fields);
 std::vector<packets::Field> FieldsFromJson(const Json& json);
@@ -53,4 +54,4 @@ bool IsDeltaJson(const Json& json);
 packets::DeltaPacket DeltaFromJson(const Json& json, const std::vector<packets::Field>& fields,
                                    const std::string& code_page);
 
-}  // namespace orvala::client
+}  // namespace orvala::json

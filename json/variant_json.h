@@ -1,4 +1,5 @@
-// Automation variants as orvala-cli reads and prints them.
+// Automation variants in JSON, as orvala-cli and the HTTP endpoint read and
+// print them (docs/json.md).
 //
 // Printed: {"vt":"EMPTY"}, {"vt":"NULL"}, {"vt":"I4","value":42} (also I2
 // and I8), {"vt":"R8","value":1.5}, {"vt":"BOOL","value":true},
@@ -9,7 +10,8 @@
 //
 // Read: every printed form, and the short forms null, true/false, a number
 // (an integer is I4, or I8 beyond I4's range; any other number R8), a
-// string (BSTR), an array (ARRAY|VARIANT) and {"date":"2024-01-31T10:00:00"}.
+// string (BSTR), an array (ARRAY|VARIANT) and {"date":"2024-01-31T10:00:00"};
+// a binary value (a CBOR byte string) is ARRAY|UI1.
 #pragma once
 
 #include <cstdint>
@@ -18,13 +20,17 @@
 
 #include <nlohmann/json.hpp>
 
+#include "common/status.h"
 #include "common/variant.h"
 
-namespace orvala::client {
+namespace orvala::json {
 
 using Json = nlohmann::ordered_json;
 
 Json VariantToJson(const Variant& value);
+
+// A call's status as the JSON form prints it: "0x8000FFFF".
+std::string StatusText(HResult status);
 // Fails with an Error that says what did not fit.
 Variant VariantFromJson(const Json& json);
 
@@ -39,4 +45,4 @@ int64_t ParseScaled(std::string_view text, int scale);
 // Error naming the text when it is not hexadecimal or has an odd length.
 std::string BytesFromHex(std::string_view hex);
 
-}  // namespace orvala::client
+}  // namespace orvala::json

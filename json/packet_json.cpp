@@ -1,4 +1,4 @@
-#include "client/packet_json.h"
+#include "json/packet_json.h"
 
 #include <limits>
 #include <set>
@@ -10,7 +10,7 @@
 #include "common/hex.h"
 #include "common/utf8.h"
 
-namespace orvala::client {
+namespace orvala::json {
 namespace {
 
 constexpr const char* kNested = "Nested";
@@ -409,4 +409,4 @@ packets::DeltaPacket DeltaFromJson(const Json& json, const std::vector<packets::
   return delta;
 }
 
-}  // namespace orvala::client
+}  // namespace orvala::json

@@ -1,6 +1,7 @@
-#include "client/variant_json.h"
+#include "json/variant_json.h"
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 #include "common/codepage.h"
@@ -9,7 +10,7 @@
 #include "common/hex.h"
 #include "common/utf8.h"
 
-namespace orvala::client {
+namespace orvala::json {
 namespace {
 
 constexpr int kCurrencyScale = 4;
@@ -94,6 +95,12 @@ Variant TypedFromJson(const std::string& vt, const Json& json) {
 }
 
 }  // namespace
+
+std::string StatusText(HResult status) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<uint32_t>(status));
+  return text;
+}
 
 std::string FormatScaled(int64_t scaled, int scale) {
   if (scale <= 0) return std::to_string(scaled);
@@ -188,6 +195,8 @@ Json VariantToJson(const Variant& value) {
 
 Variant VariantFromJson(const Json& json) {
   if (json.is_null()) return Variant::Null();
+  // A byte string of a CBOR body: a packet as it travels.
+  if (json.is_binary()) return Variant::Bytes(ByteArray(json.get_binary().begin(), json.get_binary().end()));
   if (json.is_boolean()) return Variant::Bool(json.get<bool>());
   if (json.is_number_integer()) {
     if (json.is_number_unsigned() &&
@@ -220,4 +229,4 @@ Variant VariantFromJson(const Json& json) {
   throw Error("not a variant: " + json.dump());
 }
 
-}  // namespace orvala::client
+}  // namespace orvala::json
