@@ -13,6 +13,13 @@
 #include "driver/query.h"
 #include "tests/testing.h"
 
+// Under the sanitizers, LeakSanitizer's tracer has crashed (signal 11) at
+// the exit of this program when ctest runs it, after every test has
+// passed; run by hand it exits cleanly. The leak check is therefore off for
+// this program alone; AddressSanitizer still checks every access, and the
+// driver's allocations are leak-checked by the provider and server tests.
+extern "C" int __lsan_is_turned_off() { return 1; }
+
 namespace orvala::driver {
 namespace {
 
